@@ -1,0 +1,48 @@
+#include "filter/diagnostics.h"
+
+#include <atomic>
+#include <sstream>
+
+#include "platform/debug_output.h"
+#include "platform/event_log.h"
+#include "platform/thread_id.h"
+
+namespace {
+
+std::atomic<quillharbor_event_outlet> event_outlet{nullptr};
+std::atomic<quillharbor_trace_outlet> trace_outlet{nullptr};
+std::atomic<void*> outlet_context{nullptr};
+
+}  // namespace
+
+void set_outlets(quillharbor_event_outlet event, quillharbor_trace_outlet trace,
+                 void* context) noexcept {
+  outlet_context.store(context);
+  event_outlet.store(event);
+  trace_outlet.store(trace);
+}
+
+void report_event(std::uint16_t type, std::uint32_t identifier, const char* text) noexcept {
+  if (const auto outlet = event_outlet.load()) {
+    outlet(outlet_context.load(), type, identifier, text);
+    return;
+  }
+  platform::write_event_log(type, identifier, text);
+}
+
+void debug_trace(const std::string& text) noexcept {
+  try {
+    std::ostringstream line;
+    line << "[" << platform::current_thread_id() << "]"
+         << " " << text << std::endl;
+    // Handed on zero-terminated, so an embedded NUL cuts the line there.
+    const std::string whole = line.str();
+    if (const auto outlet = trace_outlet.load()) {
+      outlet(outlet_context.load(), whole.c_str());
+      return;
+    }
+    platform::write_debug_output(whole.c_str());
+  } catch (...) {
+    // A trace line that cannot be composed is lost, as an unheard one is.
+  }
+}

@@ -1,0 +1,16 @@
+// Where the running module lies on disk.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Directory of the file this code was loaded from (the module, or the
+// executable when linked statically), without a trailing separator except for
+// a root directory. Empty when it cannot be found. Safe from any thread.
+std::string module_directory();
+
+// The separator between a directory and a file name.
+const char* path_separator();
+
+}  // namespace platform

@@ -1,0 +1,12 @@
+#include "platform/thread_id.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace platform {
+
+std::uint32_t current_thread_id() noexcept {
+  return static_cast<std::uint32_t>(::syscall(SYS_gettid));
+}
+
+}  // namespace platform

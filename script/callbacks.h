@@ -1,0 +1,35 @@
+// The four calls into the user script and the failures they raise.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "script/record.h"
+#include "script/request_handle.h"
+#include "script/script_state.h"
+
+// A callback raised an error: code is the protected call's status (2 run-time,
+// 4 memory, 5 error handler), message the error value's text.
+struct script_exec_error {
+  std::int32_t code;
+  std::string message;
+};
+
+// on_enqueue returned results of the wrong shape.
+struct script_result_error {
+  std::string message;
+};
+
+// on_init / on_term in the main state: the truth of the first result.
+// Throw script_exec_error. The stack is empty afterwards.
+bool run_on_init(script_state& main_state);
+bool run_on_term(script_state& main_state);
+
+// on_enqueue(handle) in a pool state. True with a new record in `out` when the
+// script keeps the notification; false leaves `out` untouched. Throws
+// script_exec_error or script_result_error, and then no record exists.
+bool run_on_enqueue(script_state& pool_state, request_handle* handle, record*& out);
+
+// on_dequeue(fields, record_number) in the main state. Always destroys `rec`.
+// Throws script_exec_error.
+void run_on_dequeue(script_state& main_state, record* rec, std::int32_t record_number);

@@ -1,0 +1,13 @@
+// Where the settings file lies: beside the module, fixed when it is attached.
+#pragma once
+
+#include <string>
+
+constexpr const char settings_file_name[] = "quillharbor.setting";
+
+// The full path of the settings file; empty until set_settings_path.
+const std::string& settings_path();
+
+// Fixes the settings path as directory, separator, settings_file_name. Called
+// at attach, on the loading thread, before any reader.
+void set_settings_path(const std::string& module_directory);
