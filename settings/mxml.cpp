@@ -1,0 +1,94 @@
+#include "settings/mxml.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace MXML {
+namespace {
+
+constexpr std::size_t chunk_size = 4096;
+
+struct file_closer {
+  void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+using file_owner = std::unique_ptr<std::FILE, file_closer>;
+
+// The parse_file calls running on this thread, innermost first.
+struct running_parse {
+  XML_Parser parser;
+  std::exception_ptr failure;
+  running_parse* outer;
+};
+thread_local running_parse* innermost = nullptr;
+
+running_parse* find_parse(XML_Parser parser) noexcept {
+  for (running_parse* parse = innermost; parse != nullptr; parse = parse->outer)
+    if (parse->parser == parser) return parse;
+  return nullptr;
+}
+
+// Makes handler failures of `parser` reach this parse_file for its lifetime.
+class parse_scope {
+ public:
+  explicit parse_scope(XML_Parser parser) : parse_{parser, nullptr, innermost} { innermost = &parse_; }
+  ~parse_scope() { innermost = parse_.outer; }
+  parse_scope(const parse_scope&) = delete;
+  parse_scope& operator=(const parse_scope&) = delete;
+
+  void rethrow_handler_failure() const {
+    if (parse_.failure) std::rethrow_exception(parse_.failure);
+  }
+
+ private:
+  running_parse parse_;
+};
+
+[[noreturn]] void throw_rejection(XML_Parser parser) {
+  const auto code = static_cast<std::int32_t>(XML_GetErrorCode(parser));
+  const auto byte_index = static_cast<std::int32_t>(XML_GetCurrentByteIndex(parser));
+  const auto line = static_cast<std::int32_t>(XML_GetCurrentLineNumber(parser));
+  const auto column = static_cast<std::int32_t>(XML_GetCurrentColumnNumber(parser));
+  throw SyntaxException(code, byte_index, line, column);
+}
+
+}  // namespace
+
+namespace detail {
+
+bool handler_failed(XML_Parser parser) noexcept {
+  const running_parse* parse = find_parse(parser);
+  return parse != nullptr && parse->failure != nullptr;
+}
+
+void keep_handler_failure(XML_Parser parser, std::exception_ptr failure) noexcept {
+  if (running_parse* parse = find_parse(parser)) parse->failure = std::move(failure);
+  XML_StopParser(parser, XML_FALSE);
+}
+
+}  // namespace detail
+
+void parse_file(XML_Parser parser, const std::string& path) {
+  // A failed open reads as an empty file: the parser then reports the missing document.
+  const file_owner file(std::fopen(path.c_str(), "r"));
+  parse_scope scope(parser);
+  char buffer[chunk_size];
+  for (;;) {
+    const std::size_t length = file ? std::fread(buffer, 1, chunk_size, file.get()) : 0;
+    // A short read, at the end or on a read error, makes the chunk final.
+    const bool final_chunk = length < chunk_size;
+    const XML_Status status =
+        XML_Parse(parser, buffer, static_cast<int>(length), final_chunk ? XML_TRUE : XML_FALSE);
+    scope.rethrow_handler_failure();
+    if (status != XML_STATUS_OK) throw_rejection(parser);
+    if (final_chunk) return;
+  }
+}
+
+std::string attribute(const XML_Char** attributes, const char* name) {
+  for (const XML_Char** pair = attributes; *pair != nullptr; pair += 2)
+    if (std::strcmp(pair[0], name) == 0) return std::string(pair[1]);
+  return std::string();
+}
+
+}  // namespace MXML
