@@ -1,0 +1,35 @@
+// Everything a loaded filter holds, one instance per loaded module.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "script/record.h"
+#include "script/script_state.h"
+#include "settings/settings_record.h"
+#include "workqueue/guarded_queue.h"
+#include "workqueue/worker.h"
+
+// A load failure: code is the failure event's identifier, message its text.
+struct init_error {
+  std::int32_t code;
+  std::string message;
+};
+
+// Built by load_filter, torn down by unload_filter or a failed load. The web
+// server calls load and unload one at a time and never during notifications,
+// so nothing here has a lock of its own.
+struct filter_state {
+  settings_record settings;  // kept across loads: a reload starts from what the last one read
+  bool loaded = false;
+  script_state* main_state = nullptr;
+  std::vector<script_state*> pool_states;  // owns the pool states, index order
+  guarded_queue<script_state>* state_pool = nullptr;
+  guarded_queue<record>* record_queue = nullptr;
+  worker_context worker;
+  platform::thread_handle worker_thread = nullptr;
+};
+
+// The module's one filter.
+filter_state& the_filter();

@@ -1,0 +1,137 @@
+#include "filter/load_filter.h"
+
+#include <cstring>
+#include <new>
+#include <sstream>
+
+#include "filter/diagnostics.h"
+#include "script/callbacks.h"
+#include "settings/load_settings.h"
+#include "settings/mxml.h"
+#include "workqueue/semaphore.h"
+
+namespace {
+
+constexpr DWORD filter_version = 0x00070005;
+constexpr DWORD filter_flags =
+    SF_NOTIFY_ORDER_LOW | SF_NOTIFY_LOG | SF_NOTIFY_NONSECURE_PORT | SF_NOTIFY_SECURE_PORT;
+constexpr char filter_description[] = "quillharbor ISAPI Filter";
+constexpr char load_succeeded[] = "quillharbor loaded successfully";
+
+// Failures that no load code names; their identifiers lie above the nine.
+constexpr std::int32_t code_out_of_memory = 10;
+constexpr std::int32_t code_semaphore = 11;
+constexpr std::int32_t code_unexpected = 12;
+
+void write_version(HTTP_FILTER_VERSION* version) {
+  version->dwFilterVersion = filter_version;
+  std::strncpy(version->lpszFilterDesc, filter_description, SF_MAX_FILTER_DESC_LEN - 1);
+  version->lpszFilterDesc[SF_MAX_FILTER_DESC_LEN - 1] = '\0';
+  version->dwFlags = filter_flags;
+}
+
+// Opens one state from the script, raising `memory_code` or `syntax_code`.
+script_state* open_state(const std::string& script_path, std::int32_t memory_code,
+                         std::int32_t syntax_code) {
+  auto* state = new script_state;
+  try {
+    open_script_state(*state, script_path);
+  } catch (const script_load_error& e) {
+    delete state;  // holds no Lua state: opening failed
+    if (e.code == 1) throw init_error{memory_code, "quillharbor failed to load (script memory)"};
+    throw init_error{syntax_code, "quillharbor failed to load (script syntax)"};
+  } catch (...) {
+    delete state;
+    throw;
+  }
+  return state;
+}
+
+void read_settings(filter_state& filter) {
+  try {
+    load_settings(filter.settings);
+  } catch (const MXML::SyntaxException&) {
+    throw init_error{1, "quillharbor failed to load (xml syntax)"};
+  } catch (const load_exception&) {
+    throw init_error{2, "quillharbor failed to load (setting)"};
+  }
+}
+
+void open_states(filter_state& filter) {
+  const std::string& path = filter.settings.script_path;
+  filter.main_state = open_state(path, 3, 4);
+  filter.pool_states.reserve(static_cast<std::size_t>(filter.settings.pool_size));
+  for (std::int32_t i = 0; i < filter.settings.pool_size; ++i)
+    filter.pool_states.push_back(open_state(path, 5, 6));
+}
+
+void initialise_script(filter_state& filter) {
+  bool ok = false;
+  try {
+    ok = run_on_init(*filter.main_state);
+  } catch (const script_exec_error& e) {
+    std::ostringstream text;
+    text << "quillharbor failed to load (script on_init() error)"
+         << " code:" << e.code << " message:" << e.message;
+    debug_trace(text.str());
+    throw init_error{8, text.str()};
+  }
+  if (!ok) throw init_error{7, "quillharbor failed to load (script on_init() returned false)"};
+}
+
+void build(filter_state& filter) {
+  read_settings(filter);
+  open_states(filter);
+  filter.state_pool = new guarded_queue<script_state>(filter.pool_states.data(),
+                                                      filter.pool_states.size());
+  initialise_script(filter);
+  filter.record_queue = new guarded_queue<record>();
+
+  filter.worker.record_queue = filter.record_queue;
+  filter.worker.main_state = filter.main_state;
+  filter.worker.process_interval = &filter.settings.process_interval;
+  filter.worker_thread = start_worker(filter.worker);
+  if (filter.worker_thread == nullptr)
+    throw init_error{9, "quillharbor failed to load (thread creation)"};
+}
+
+// Frees whatever the load built so far, in the order unload would.
+void release(filter_state& filter) noexcept {
+  delete filter.record_queue;
+  filter.record_queue = nullptr;
+  delete filter.state_pool;
+  filter.state_pool = nullptr;
+  for (script_state* state : filter.pool_states) close_script_state(state);
+  filter.pool_states.clear();
+  filter.pool_states.shrink_to_fit();
+  if (filter.main_state != nullptr) close_script_state(filter.main_state);
+  filter.main_state = nullptr;
+}
+
+BOOL fail(filter_state& filter, std::int32_t code, const char* message) noexcept {
+  release(filter);
+  report_event(event_error, static_cast<std::uint32_t>(code), message);
+  return FALSE;
+}
+
+}  // namespace
+
+BOOL load_filter(filter_state& filter, HTTP_FILTER_VERSION* version) noexcept {
+  write_version(version);
+  filter.loaded = false;
+  try {
+    build(filter);
+  } catch (const init_error& e) {
+    return fail(filter, e.code, e.message.c_str());
+  } catch (const std::bad_alloc&) {
+    return fail(filter, code_out_of_memory, "quillharbor failed to load (out of memory)");
+  } catch (const threadutil::semaphore_error&) {
+    return fail(filter, code_semaphore,
+                "quillharbor failed to load (the system refused a semaphore)");
+  } catch (...) {
+    return fail(filter, code_unexpected, "quillharbor failed to load (unexpected error)");
+  }
+  filter.loaded = true;
+  report_event(event_success, 1, load_succeeded);
+  return TRUE;
+}
