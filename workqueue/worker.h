@@ -20,7 +20,9 @@ struct worker_context {
 // Sets the running flag and starts the thread; null when none could start.
 platform::thread_handle start_worker(worker_context& context) noexcept;
 
-// Clears the flag, interrupts the queue, waits for the thread to drain the
-// queue and end, closes its handle. True when the wait and the close succeeded.
+// Clears the flag, interrupts the queue (or, should that fail, queues a null
+// wake-up), waits for the thread to drain the queue and end, destroys records
+// left by a worker whose take failed, and closes the handle. True when the wait
+// and the close succeeded; false at once when the worker cannot be woken.
 // Never throws.
 bool stop_worker(worker_context& context, platform::thread_handle thread) noexcept;

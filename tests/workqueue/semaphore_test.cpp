@@ -1,0 +1,103 @@
+#include "workqueue/semaphore.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+using threadutil::semaphore;
+using threadutil::semaphore_error;
+using threadutil::semaphore_interrupted;
+
+namespace {
+
+TEST(semaphore, refuses_a_negative_initial_count) {
+  for (const std::int32_t count : {-1, INT32_MIN}) {
+    EXPECT_THROW(semaphore{count}, semaphore_error) << count;
+  }
+  EXPECT_NO_THROW(semaphore{semaphore::max_count});
+}
+
+TEST(semaphore, hands_out_units_before_reporting_the_interrupt) {
+  semaphore s(2);
+  s.interrupt();
+  s.interrupt();  // a second raise changes nothing
+  s.wait();
+  s.wait();
+  EXPECT_THROW(s.wait(), semaphore_interrupted);
+  EXPECT_THROW(s.wait(), semaphore_interrupted);
+  // The interrupt is never lowered, and a later unit still comes first.
+  s.post();
+  s.wait();
+  EXPECT_THROW(s.wait(), semaphore_interrupted);
+}
+
+TEST(semaphore, refuses_a_post_beyond_the_maximum_and_keeps_the_count) {
+  semaphore s(semaphore::max_count);
+  EXPECT_THROW(s.post(), semaphore_error);
+  s.wait();
+  s.post();  // back at the maximum: the refused post added nothing
+  EXPECT_THROW(s.post(), semaphore_error);
+}
+
+TEST(semaphore, blocked_waiter_wakes_with_the_interrupt) {
+  semaphore s(0);
+  std::atomic<bool> interrupted{false};
+  std::thread waiter([&] {
+    try {
+      s.wait();
+    } catch (const semaphore_interrupted&) {
+      interrupted = true;
+    }
+  });
+  s.interrupt();
+  waiter.join();
+  EXPECT_TRUE(interrupted);
+}
+
+TEST(semaphore, blocked_waiter_takes_a_unit_posted_before_the_interrupt) {
+  semaphore s(0);
+  std::atomic<bool> took{false};
+  std::thread waiter([&] {
+    s.wait();
+    took = true;
+  });
+  s.post();
+  s.interrupt();
+  waiter.join();  // the wait returned normally, whenever the waiter ran
+  EXPECT_TRUE(took);
+  EXPECT_THROW(s.wait(), semaphore_interrupted);
+}
+
+TEST(semaphore, no_unit_is_lost_or_doubled_between_threads) {
+  constexpr int posters = 4, waiters = 4, units_each = 20000;
+  semaphore s(0);
+  std::atomic<int> taken{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < waiters; ++i) {
+    threads.emplace_back([&] {
+      for (;;) {
+        try {
+          s.wait();
+        } catch (const semaphore_interrupted&) {
+          return;
+        }
+        ++taken;
+      }
+    });
+  }
+  std::vector<std::thread> posting;
+  for (int i = 0; i < posters; ++i) {
+    posting.emplace_back([&] {
+      for (int u = 0; u < units_each; ++u) s.post();
+    });
+  }
+  for (auto& t : posting) t.join();
+  s.interrupt();
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(taken, posters * units_each);
+}
+
+}  // namespace
