@@ -1,5 +1,5 @@
 // The three functions the web server calls, and the outlet hook for hosts.
-#include <httpfilt.h>
+#include "platform/web_server.h"
 
 #include "filter/diagnostics.h"
 #include "filter/load_filter.h"

@@ -1,7 +1,7 @@
 // Loading, unloading and the log notification: what the entry points do.
 #pragma once
 
-#include <httpfilt.h>
+#include "platform/web_server.h"
 
 #include "filter/filter_state.h"
 

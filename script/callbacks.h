@@ -27,9 +27,11 @@ bool run_on_term(script_state& main_state);
 
 // on_enqueue(handle) in a pool state. True with a new record in `out` when the
 // script keeps the notification; false leaves `out` untouched. Throws
-// script_exec_error or script_result_error, and then no record exists.
+// script_exec_error or script_result_error, and then no record exists; memory
+// running out while the record is copied is script_exec_error code 4.
+// `handle` need live only for the call: objects made from it refuse later use.
 bool run_on_enqueue(script_state& pool_state, request_handle* handle, record*& out);
 
 // on_dequeue(fields, record_number) in the main state. Always destroys `rec`.
-// Throws script_exec_error.
+// Throws script_exec_error (the stack is then empty; otherwise as it was).
 void run_on_dequeue(script_state& main_state, record* rec, std::int32_t record_number);

@@ -2,7 +2,7 @@
 // and a filter context whose GetServerVariable answers from a table.
 #pragma once
 
-#include <httpfilt.h>
+#include "platform/web_server.h"
 
 #include <map>
 #include <string>

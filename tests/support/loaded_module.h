@@ -2,7 +2,7 @@
 // beside it and loaded the way the web server loads it.
 #pragma once
 
-#include <httpfilt.h>
+#include "platform/web_server.h"
 
 #include <cstdint>
 #include <filesystem>

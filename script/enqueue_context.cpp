@@ -1,0 +1,117 @@
+#include "script/enqueue_context.h"
+
+#include <atomic>
+#include <lua.hpp>
+
+#include "script/server_variable.h"
+
+namespace {
+
+// What an object holds: the handle and the scope it was made in.
+struct context_block {
+  request_handle* handle;
+  std::uint64_t generation;
+};
+
+// The live request of this thread. Kept outside every Lua state, so that no
+// script can forge or change it.
+thread_local request_handle* live_handle = nullptr;
+thread_local std::uint64_t live_generation = 0;
+
+// Shared by all threads, so a generation is never live twice anywhere.
+std::atomic<std::uint64_t> next_generation{1};
+
+int context_new(lua_State* L) {
+  void* handle = lua_type(L, 1) == LUA_TLIGHTUSERDATA ? lua_touserdata(L, 1) : nullptr;
+  if (handle == nullptr) return luaL_argerror(L, 1, "'handle to enqueue_context' expected");
+  if (handle != live_handle)
+    return luaL_argerror(L, 1, "'handle to enqueue_context' expected, got one that is not live");
+  auto* block = static_cast<context_block*>(lua_newuserdata(L, sizeof(context_block)));
+  block->handle = live_handle;
+  block->generation = live_generation;
+  luaL_getmetatable(L, enqueue_context_type);
+  // A script with the debug library may have replaced the registry entry.
+  if (lua_istable(L, -1)) {
+    lua_setmetatable(L, -2);
+  } else {
+    lua_pop(L, 1);
+  }
+  return 1;
+}
+
+// Argument 1 as an object of the running on_enqueue call, or a Lua error.
+const request_handle& live_context(lua_State* L) {
+  const auto* block =
+      static_cast<const context_block*>(luaL_checkudata(L, 1, enqueue_context_type));
+  // debug.setmetatable can give the metatable to a userdata of another size.
+  if (lua_objlen(L, 1) != sizeof(context_block))
+    luaL_argerror(L, 1, "quillharbor.enqueue_context expected, got a foreign userdata");
+  if (live_handle == nullptr || block->generation != live_generation ||
+      block->handle != live_handle)
+    luaL_error(L, "enqueue_context used after its on_enqueue call returned");
+  return *block->handle;
+}
+
+const HTTP_FILTER_LOG& live_log_record(lua_State* L) {
+  const request_handle& handle = live_context(L);
+  if (handle.log_record == nullptr) luaL_error(L, "enqueue_context has no log record");
+  return *handle.log_record;
+}
+
+int push_field(lua_State* L, DWORD value) {
+  lua_pushnumber(L, static_cast<lua_Number>(value));
+  return 1;
+}
+
+int http_status(lua_State* L) { return push_field(L, live_log_record(L).dwHttpStatus); }
+int win32_status(lua_State* L) { return push_field(L, live_log_record(L).dwWin32Status); }
+int bytes_sent(lua_State* L) { return push_field(L, live_log_record(L).dwBytesSent); }
+int bytes_recvd(lua_State* L) { return push_field(L, live_log_record(L).dwBytesRecvd); }
+int process_time(lua_State* L) { return push_field(L, live_log_record(L).msTimeForProcessing); }
+
+int server_variable(lua_State* L) {
+  const request_handle& handle = live_context(L);
+  const char* name = luaL_checkstring(L, 2);
+  char value[server_variable_buffer_size];
+  const std::size_t length = read_server_variable(handle.filter_context, name, value);
+  lua_pushlstring(L, value, length);
+  return 1;
+}
+
+const luaL_Reg methods[] = {
+    {"server_variable", server_variable},
+    {"http_status", http_status},
+    {"win32_status", win32_status},
+    {"bytes_sent", bytes_sent},
+    {"bytes_recvd", bytes_recvd},
+    {"process_time", process_time},
+    {nullptr, nullptr},
+};
+
+const luaL_Reg functions[] = {
+    {"new", context_new},
+    {nullptr, nullptr},
+};
+
+}  // namespace
+
+void register_enqueue_context(lua_State* L) {
+  luaL_newmetatable(L, enqueue_context_type);
+  lua_pushstring(L, "__index");
+  lua_pushvalue(L, -2);
+  lua_settable(L, -3);
+  luaL_register(L, nullptr, methods);
+  luaL_register(L, "enqueue_context", functions);
+  lua_pop(L, 2);
+}
+
+live_request::live_request(request_handle* handle) noexcept
+    : previous_handle_(live_handle), previous_generation_(live_generation) {
+  live_handle = handle;
+  live_generation = next_generation.fetch_add(1, std::memory_order_relaxed);
+}
+
+live_request::~live_request() {
+  live_handle = previous_handle_;
+  live_generation = previous_generation_;
+}

@@ -1,0 +1,20 @@
+// Texts taken from Lua values without allocating in the state, so that they
+// can be read outside protection and inside C++ code that must not be jumped over.
+#pragma once
+
+#include <lua.hpp>
+#include <string>
+
+// Room for the interpreter's text of any number, NUL included.
+constexpr std::size_t number_text_size = LUAI_MAXNUMBER2STR;
+
+// Writes `n` as the interpreter's tostring does ("%.14g"); returns its length.
+std::size_t number_text(lua_Number n, char (&out)[number_text_size]) noexcept;
+
+// The text of a string or number at `index`, cut at its first NUL. Only for
+// values of those two types.
+std::string plain_text(lua_State* L, int index);
+
+// The text of an error value at `index`: strings and numbers as plain_text,
+// any other value named by its type, e.g. "(error object is a table value)".
+std::string error_value_text(lua_State* L, int index);

@@ -1,0 +1,84 @@
+#include "script/script_state.h"
+
+#include <cstdio>
+
+#include <lua.hpp>
+// After lua.hpp: it declares luaopen_lfs with lua_State and no includes of its own.
+#include <lfs.h>
+
+#include "script/script_api.h"
+#include "script/script_state_alloc.h"
+
+// Setup, loading and the main chunk each run under lua_cpcall: any of them
+// can run out of memory, and an error outside protection would end the process.
+
+namespace {
+
+// Opens LuaFileSystem as its own luaopen_lfs does, and enters it in
+// package.loaded so that require "lfs" returns the same table.
+void open_lfs(lua_State* L) {
+  lua_pushcfunction(L, luaopen_lfs);
+  lua_pushstring(L, "lfs");
+  lua_call(L, 1, 1);
+  lua_getfield(L, LUA_GLOBALSINDEX, "package");
+  lua_getfield(L, -1, "loaded");
+  lua_pushvalue(L, -3);
+  lua_setfield(L, -2, "lfs");
+  lua_pop(L, 3);
+}
+
+int set_up(lua_State* L) {
+  luaL_openlibs(L);
+  open_lfs(L);
+  register_script_api(L);
+  return 0;
+}
+
+// [path] -> [path]
+int load_and_run(lua_State* L) {
+  const char* path = static_cast<const char*>(lua_touserdata(L, 1));
+  if (luaL_loadfile(L, path) != 0) return lua_error(L);
+  lua_call(L, 0, 0);
+  return 0;
+}
+
+// Takes over `L` (null when it could not be made).
+script_state& fill(script_state& out, lua_State* L, const std::string& script_path) {
+  if (L == nullptr) throw script_load_error{1};
+  if (lua_cpcall(L, set_up, nullptr) != 0) {
+    lua_close(L);
+    throw script_load_error{1};
+  }
+  if (lua_cpcall(L, load_and_run, const_cast<char*>(script_path.c_str())) != 0) {
+    lua_close(L);
+    throw script_load_error{2};
+  }
+  out.L = L;
+  return out;
+}
+
+int report_panic(lua_State* L) {
+  std::fprintf(stderr, "PANIC: unprotected error in call to Lua API (%s)\n", lua_tostring(L, -1));
+  return 0;
+}
+
+}  // namespace
+
+script_state& open_script_state(script_state& out, const std::string& script_path) {
+  out.L = nullptr;
+  return fill(out, luaL_newstate(), script_path);
+}
+
+script_state& open_script_state_with_allocator(script_state& out, const std::string& script_path,
+                                               lua_Alloc allocator, void* allocator_data) {
+  out.L = nullptr;
+  lua_State* L = lua_newstate(allocator, allocator_data);
+  if (L != nullptr) lua_atpanic(L, report_panic);
+  return fill(out, L, script_path);
+}
+
+void close_script_state(script_state* s) noexcept {
+  if (s == nullptr) return;
+  if (s->L != nullptr) lua_close(s->L);
+  delete s;
+}
