@@ -1,0 +1,50 @@
+#include "host/request_pool.h"
+
+#include <system_error>
+
+request_pool::request_pool(filter_module::http_filter_proc_fn proc, unsigned threads)
+    : proc_(proc), capacity_(2 * static_cast<std::size_t>(threads == 0 ? 1 : threads)) {
+  const unsigned count = threads == 0 ? 1 : threads;
+  try {
+    for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { serve(); });
+  } catch (const std::system_error&) {
+    // A smaller pool still replays everything; none at all cannot.
+    if (threads_.empty()) throw;
+  }
+}
+
+request_pool::~request_pool() { finish(); }
+
+void request_pool::submit(std::unique_ptr<replay_request> request) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  room_ready_.wait(lock, [this] { return waiting_.size() < capacity_; });
+  waiting_.push_back(std::move(request));
+  lock.unlock();
+  work_ready_.notify_one();
+}
+
+void request_pool::finish() noexcept {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closing_ = true;
+  }
+  work_ready_.notify_all();
+  for (auto& thread : threads_)
+    if (thread.joinable()) thread.join();
+}
+
+void request_pool::serve() {
+  for (;;) {
+    std::unique_ptr<replay_request> request;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      work_ready_.wait(lock, [this] { return closing_ || !waiting_.empty(); });
+      if (waiting_.empty()) return;
+      request = std::move(waiting_.front());
+      waiting_.pop_front();
+    }
+    room_ready_.notify_one();
+    proc_(request->context(), SF_NOTIFY_LOG, request->log());
+    sent_.fetch_add(1);
+  }
+}
