@@ -3,15 +3,20 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <new>
 
 namespace threadutil {
 
+// The count is atomic, so that a wait that finds a unit and a post that finds
+// no waiter need neither the mutex nor the kernel; the mutex and the condition
+// variable serve only threads that have to sleep.
 struct semaphore::native {
   pthread_mutex_t mutex;
   pthread_cond_t changed;  // signalled on post, broadcast on interrupt
-  std::int32_t count;
-  bool interrupted;
+  std::atomic<std::int32_t> count;
+  std::atomic<std::int32_t> waiters;  // threads in the sleeping part of wait
+  bool interrupted;  // under the mutex
 };
 
 namespace {
@@ -40,6 +45,21 @@ class held_mutex {
   bool released_ = false;
 };
 
+// Takes a unit if there is one. Sequentially consistent, so that a sleeper's
+// registration and its look at the count pair with post's increment and its
+// look at the waiters: one of the two always sees the other.
+bool try_take(std::atomic<std::int32_t>& count) noexcept {
+  std::int32_t units = count.load();
+  while (units > 0) {
+    if (count.compare_exchange_weak(units, units - 1)) return true;
+  }
+  return false;
+}
+
+// Both queues hold their lock for a few instructions: a short look before
+// sleeping usually finds the unit given back.
+constexpr int looks_before_sleeping = 64;
+
 }  // namespace
 
 semaphore::semaphore(std::int32_t initial_count) : native_(nullptr) {
@@ -55,7 +75,8 @@ semaphore::semaphore(std::int32_t initial_count) : native_(nullptr) {
     delete made;
     throw semaphore_error();
   }
-  made->count = initial_count;
+  made->count.store(initial_count);
+  made->waiters.store(0);
   made->interrupted = false;
   native_ = made;
 }
@@ -67,25 +88,38 @@ semaphore::~semaphore() {
 }
 
 void semaphore::wait() {
+  for (int look = 0; look < looks_before_sleeping; ++look) {
+    if (try_take(native_->count)) return;
+  }
   held_mutex lock(native_->mutex);
+  native_->waiters.fetch_add(1);
+  int result = 0;
+  bool taken = false;
   // A unit wins over the interrupt, however both arrived.
-  while (native_->count == 0 && !native_->interrupted) {
-    check(pthread_cond_wait(&native_->changed, &native_->mutex));
-  }
-  if (native_->count == 0) {
+  while (!(taken = try_take(native_->count)) && !native_->interrupted && result == 0)
+    result = pthread_cond_wait(&native_->changed, &native_->mutex);
+  native_->waiters.fetch_sub(1);
+  if (taken) {
     lock.release();
-    throw semaphore_interrupted();
+    return;
   }
-  --native_->count;
+  check(result);
   lock.release();
+  throw semaphore_interrupted();
 }
 
 void semaphore::post() {
+  std::int32_t units = native_->count.load();
+  do {
+    if (units == max_count) throw semaphore_error();
+  } while (!native_->count.compare_exchange_weak(units, units + 1));
+  if (native_->waiters.load() == 0) return;
+  // A sleeper registers under the mutex and gives it up only inside
+  // pthread_cond_wait: once the mutex is ours, the sleeper can hear the signal.
+  // Signalled after the mutex is free, the woken thread does not block on it.
   held_mutex lock(native_->mutex);
-  if (native_->count == max_count) throw semaphore_error();
-  check(pthread_cond_signal(&native_->changed));
-  ++native_->count;
   lock.release();
+  check(pthread_cond_signal(&native_->changed));
 }
 
 void semaphore::interrupt() {

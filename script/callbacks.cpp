@@ -86,13 +86,15 @@ const char* check_fields(lua_State* L, int index) {
 // unchanged table cannot raise, so no Lua error can jump over the C++ objects.
 record* copy_fields(lua_State* L, int index) noexcept {
   try {
-    auto made = std::make_unique<record>();
+    record_builder builder;
+    char key_number[number_text_size];
+    char value_number[number_text_size];
     lua_pushnil(L);
     while (lua_next(L, index) != 0) {
-      made->set(plain_text(L, -2), plain_text(L, -1));
+      builder.add(plain_text_view(L, -2, key_number), plain_text_view(L, -1, value_number));
       lua_pop(L, 1);
     }
-    return made.release();
+    return builder.build();
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
@@ -126,14 +128,13 @@ int call_on_dequeue(lua_State* L) {
   auto* call = static_cast<dequeue_call*>(lua_touserdata(L, 1));
   push_callback(L, "on_dequeue");
   std::unique_ptr<record>& rec = *call->rec;
-  const std::size_t count = rec ? rec->fields().size() : 0;
+  const std::size_t count = rec ? rec->size() : 0;
   lua_createtable(L, 0, count > INT_MAX ? INT_MAX : static_cast<int>(count));
   if (rec) {
-    // Only references and a map iterator live here: nothing for a raised
-    // error to skip.
-    for (const auto& field : rec->fields()) {
-      lua_pushstring(L, field.first.c_str());
-      lua_pushstring(L, field.second.c_str());
+    // Only views into the record live here: nothing for a raised error to skip.
+    for (const record::field field : *rec) {
+      lua_pushlstring(L, field.key.data(), field.key.size());
+      lua_pushlstring(L, field.value.data(), field.value.size());
       lua_rawset(L, -3);
     }
   }

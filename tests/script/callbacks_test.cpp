@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <limits>
 #include <memory>
 
+#include "script/error_text.h"
 #include "script_fixture.h"
 
 namespace {
@@ -153,9 +157,9 @@ TEST(on_enqueue, passes_the_handle_as_light_userdata) {
 // on_dequeue ----------------------------------------------------------------
 
 std::unique_ptr<record> record_of(const field_map& fields) {
-  auto made = std::make_unique<record>();
-  for (const auto& f : fields) made->set(f.first, f.second);
-  return made;
+  record_builder builder;
+  for (const auto& f : fields) builder.add(f.first, f.second);
+  return std::unique_ptr<record>(builder.build());
 }
 
 TEST(on_dequeue, receives_a_table_of_strings_and_the_number) {
@@ -205,13 +209,64 @@ TEST(records, travel_from_on_enqueue_to_on_dequeue) {
 }
 
 TEST(records, sort_keys_by_unsigned_bytes_shorter_prefix_first) {
-  record r;
-  for (const char* key : {"b", "\xff", "ab", "a", "B", "\x7f"}) r.set(key, "v");
-  r.set("a", "last");
+  record_builder builder;
+  for (const char* key : {"b", "\xff", "ab", "a", "B", "\x7f"}) builder.add(key, "v");
+  builder.add("a", "last");
+  const std::unique_ptr<record> r(builder.build());
   std::vector<std::string> keys;
-  for (const auto& f : r.fields()) keys.push_back(f.first);
+  for (const record::field f : *r) keys.push_back(std::string(f.key));
   EXPECT_EQ(keys, (std::vector<std::string>{"B", "a", "ab", "b", "\x7f", "\xff"}));
-  EXPECT_EQ(r.fields().at("a"), "last");
+  EXPECT_EQ(r->fields().at("a"), "last");
+}
+
+TEST(records, an_empty_one_has_no_fields) {
+  const std::unique_ptr<record> made(record_builder().build());
+  const std::unique_ptr<record> plain(new record);
+  EXPECT_TRUE(made->empty());
+  EXPECT_EQ(made->begin(), made->end());
+  EXPECT_TRUE(plain->fields().empty());
+}
+
+TEST(records, cut_texts_at_nul_and_keep_the_last_of_equal_keys) {
+  record_builder builder;
+  builder.add(std::string("k\0ignored", 9), std::string("v\0ignored", 9));
+  builder.add("", "empty key");
+  builder.add("k", "later");
+  builder.add("x", "");
+  const std::unique_ptr<record> r(builder.build());
+  EXPECT_EQ(r->fields(), (field_map{{"", "empty key"}, {"k", "later"}, {"x", ""}}));
+}
+
+// Past the builder's room on the stack, in pairs and in bytes, and with
+// replaced keys spread through the table.
+TEST(records, many_and_long_fields_match_a_map_built_alongside) {
+  record_builder builder;
+  field_map expected;
+  for (int i = 0; i < 300; ++i) {
+    const std::string key = "key" + std::to_string(i % 200);
+    const std::string value = std::string(static_cast<std::size_t>(i % 7) * 40, 'a' + i % 26) + std::to_string(i);
+    builder.add(key, value);
+    expected[key] = value;
+  }
+  const std::unique_ptr<record> r(builder.build());
+  EXPECT_EQ(r->size(), expected.size());
+  EXPECT_EQ(r->fields(), expected);
+}
+
+// Whole numbers take a shortcut past the formatter; the text must stay the
+// interpreter's own at both ends of the shortcut and beside it.
+TEST(records, numbers_read_as_the_interpreter_writes_them) {
+  const double huge = std::numeric_limits<double>::max();
+  for (double n : {0.0, -0.0, 1.0, -1.0, 200.0, 4294967295.0, -2147483648.0, 99999999999999.0,
+                   -99999999999999.0, 1e14, -1e14, 123456789012345.0, 1.5, -0.25, 1e-7, 3.0e20,
+                   huge, -huge, std::nan(""), std::numeric_limits<double>::infinity(),
+                   -std::numeric_limits<double>::infinity()}) {
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%.14g", n);
+    char text[number_text_size];
+    const std::size_t length = number_text(n, text);
+    EXPECT_EQ(std::string(text, length), expected) << "for " << expected;
+  }
 }
 
 }  // namespace

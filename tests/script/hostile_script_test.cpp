@@ -166,9 +166,9 @@ TEST(hostile_finalisers, raise_where_the_filter_allocates_without_harm) {
       "function on_dequeue(fields) count = (count or 0) + 1 end\n");
   ASSERT_TRUE(run_on_init(s.state()));
   auto big = [] {
-    auto r = std::make_unique<record>();
-    for (int i = 0; i < 2000; ++i) r->set("key" + std::to_string(i), std::string(64, 'v'));
-    return r;
+    record_builder builder;
+    for (int i = 0; i < 2000; ++i) builder.add("key" + std::to_string(i), std::string(64, 'v'));
+    return std::unique_ptr<record>(builder.build());
   };
   int raised = 0;
   for (int i = 0; i < 300; ++i) {

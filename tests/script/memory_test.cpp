@@ -92,8 +92,9 @@ TEST(memory, exhausted_in_a_callback_gives_code_4_and_the_state_recovers) {
 TEST(memory, exhausted_while_building_the_on_dequeue_table_still_destroys_the_record) {
   budget_state s(script, std::numeric_limits<std::size_t>::max());
   s.memory().limit = s.memory().used + 16 * 1024;
-  auto big = std::make_unique<record>();
-  for (int i = 0; i < 10000; ++i) big->set("key" + std::to_string(i), "value");
+  record_builder builder;
+  for (int i = 0; i < 10000; ++i) builder.add("key" + std::to_string(i), "value");
+  std::unique_ptr<record> big(builder.build());
   try {
     run_on_dequeue(s.state(), big.release(), 0);
     FAIL();

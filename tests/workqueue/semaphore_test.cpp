@@ -100,4 +100,23 @@ TEST(semaphore, no_unit_is_lost_or_doubled_between_threads) {
   EXPECT_EQ(taken, posters * units_each);
 }
 
+// Each side sleeps on the other's post, with no interrupt to rescue it: a lost
+// wake-up between a sleeper and a poster that takes no lock ends in a hang.
+TEST(semaphore, ping_pong_loses_no_wake_up) {
+  constexpr int rounds = 20000;
+  semaphore ping(0), pong(0);
+  std::thread other([&] {
+    for (int r = 0; r < rounds; ++r) {
+      ping.wait();
+      pong.post();
+    }
+  });
+  for (int r = 0; r < rounds; ++r) {
+    ping.post();
+    pong.wait();
+  }
+  other.join();
+  SUCCEED();
+}
+
 }  // namespace

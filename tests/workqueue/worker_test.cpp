@@ -72,9 +72,9 @@ class worker_fixture : public ::testing::Test {
   }
 
   void put(std::initializer_list<std::pair<const char*, std::string>> fields) {
-    auto* rec = new record;
-    for (const auto& [key, value] : fields) rec->set(key, value);
-    queue_.put(rec);
+    record_builder builder;
+    for (const auto& [key, value] : fields) builder.add(key, value);
+    queue_.put(builder.build());
   }
 
   // A global of the main state; read only once the worker has ended.
@@ -176,10 +176,10 @@ void produce(guarded_queue<record>& queue) {
   for (int p = 0; p < producers; ++p) {
     threads.emplace_back([&queue, p] {
       for (int s = 0; s < records_per_producer; ++s) {
-        auto* rec = new record;
-        rec->set("p", std::to_string(p));
-        rec->set("s", std::to_string(s));
-        queue.put(rec);
+        record_builder builder;
+        builder.add("p", std::to_string(p));
+        builder.add("s", std::to_string(s));
+        queue.put(builder.build());
       }
     });
   }

@@ -1,0 +1,47 @@
+// The module's own code run inside the benchmark, for figures the loaded
+// module cannot show alone: the request side without a worker competing for
+// the cores, the worker over a queue filled beforehand, the bytes per record.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "bench/reference.h"
+#include "filter/filter_state.h"
+
+// A script state opened from `script_path`, closed with the object.
+class open_state {
+ public:
+  explicit open_state(const std::string& script_path);
+  ~open_state();
+  open_state(const open_state&) = delete;
+  open_state& operator=(const open_state&) = delete;
+
+  script_state& get() { return *state_; }
+
+ private:
+  script_state* state_;
+};
+
+// The notification path (state pool, on_enqueue, record queue) with no worker:
+// records stay queued until the object goes. Any thread may notify.
+class request_side {
+ public:
+  request_side(const std::string& script_path, int pool_size);
+  ~request_side();
+  request_side(const request_side&) = delete;
+  request_side& operator=(const request_side&) = delete;
+
+  void notify(reference_request& request);
+  guarded_queue<record>& records() { return *filter_.record_queue; }
+  // Destroys every queued record. Only while nobody notifies.
+  void clear_records();
+
+ private:
+  filter_state filter_;
+};
+
+// Puts `count` records made by on_enqueue in `state` onto `queue`; false when
+// the script kept fewer.
+bool fill_records(script_state& state, reference_request& request, guarded_queue<record>& queue,
+                  std::size_t count);
