@@ -44,9 +44,12 @@ class parse_scope {
   running_parse parse_;
 };
 
-[[noreturn]] void throw_rejection(XML_Parser parser) {
+// `fed` is how many bytes the parser was given. Before any, it has no position:
+// Expat's patch levels disagree there (-1 or 0), so the answer is fixed at -1.
+[[noreturn]] void throw_rejection(XML_Parser parser, std::size_t fed) {
   const auto code = static_cast<std::int32_t>(XML_GetErrorCode(parser));
-  const auto byte_index = static_cast<std::int32_t>(XML_GetCurrentByteIndex(parser));
+  const auto byte_index =
+      fed == 0 ? std::int32_t{-1} : static_cast<std::int32_t>(XML_GetCurrentByteIndex(parser));
   const auto line = static_cast<std::int32_t>(XML_GetCurrentLineNumber(parser));
   const auto column = static_cast<std::int32_t>(XML_GetCurrentColumnNumber(parser));
   throw SyntaxException(code, byte_index, line, column);
@@ -73,14 +76,16 @@ void parse_file(XML_Parser parser, const std::string& path) {
   const file_owner file(std::fopen(path.c_str(), "r"));
   parse_scope scope(parser);
   char buffer[chunk_size];
+  std::size_t fed = 0;
   for (;;) {
     const std::size_t length = file ? std::fread(buffer, 1, chunk_size, file.get()) : 0;
     // A short read, at the end or on a read error, makes the chunk final.
     const bool final_chunk = length < chunk_size;
     const XML_Status status =
         XML_Parse(parser, buffer, static_cast<int>(length), final_chunk ? XML_TRUE : XML_FALSE);
+    fed += length;
     scope.rethrow_handler_failure();
-    if (status != XML_STATUS_OK) throw_rejection(parser);
+    if (status != XML_STATUS_OK) throw_rejection(parser, fed);
     if (final_chunk) return;
   }
 }

@@ -114,12 +114,12 @@ TEST_F(load_test, a_failing_pool_state_closes_every_state_opened_before_it) {
   // finalizer records every state that is closed.
   const auto count = dir.path() / "count";
   const auto closed = dir.path() / "closed";
-  EXPECT_EQ(load("local f = io.open('" + count.string() + "', 'a+') f:write('x') f:close()\n"
-                 "local n = #io.open('" + count.string() + "'):read('*a')\n"
+  EXPECT_EQ(load("local f = io.open('" + count.generic_string() + "', 'a+') f:write('x') f:close()\n"
+                 "local n = #io.open('" + count.generic_string() + "'):read('*a')\n"
                  "if n == 4 then error('third pool state') end\n"
                  "guard = newproxy(true)\n"
                  "getmetatable(guard).__gc = function()\n"
-                 "  local f = io.open('" + closed.string() + "', 'a') f:write(n, ' ') f:close()\n"
+                 "  local f = io.open('" + closed.generic_string() + "', 'a') f:write(n, ' ') f:close()\n"
                  "end\n"
                  "function on_init() return true end\n",
                  3),

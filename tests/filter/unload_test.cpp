@@ -14,7 +14,7 @@ TEST_P(unload_test, closes_every_state_and_reports_on_term) {
   const auto closed = dir.path() / "closed";
   ASSERT_EQ(load(std::string("guard = newproxy(true)\n"
                              "getmetatable(guard).__gc = function()\n"
-                             "  local f = io.open('") + closed.string() +
+                             "  local f = io.open('") + closed.generic_string() +
                      "', 'a') f:write('x') f:close()\n"
                      "end\n"
                      "function on_init() return true end\n" +

@@ -12,6 +12,17 @@ namespace {
 
 constexpr int no_elements = XML_ERROR_NO_ELEMENTS;
 
+// Bytes a CRLF line end reaches the parser as: 1 where the C runtime's text
+// mode folds it, 2 where files are read as they are.
+int crlf_length() {
+  const std::string path = write_test_file("crlf.txt", "\r\n");
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  char buffer[4];
+  const int length = static_cast<int>(std::fread(buffer, 1, sizeof buffer, file));
+  std::fclose(file);
+  return length;
+}
+
 // A parser whose handlers record what they see; `on_start` may throw.
 class recording_parser {
  public:
@@ -120,7 +131,8 @@ TEST(parse_file, rejections_carry_the_parsers_position) {
     int code, line, column, byte_index;
   } const cases[] = {
       {"mismatched tag, LF", "<a>\n<b>\n</a>", XML_ERROR_TAG_MISMATCH, 3, 2, 10},
-      {"mismatched tag, CRLF", "<a>\r\n<b>\r\n</a>", XML_ERROR_TAG_MISMATCH, 3, 2, 12},
+      {"mismatched tag, CRLF", "<a>\r\n<b>\r\n</a>", XML_ERROR_TAG_MISMATCH, 3, 2,
+       8 + 2 * crlf_length()},
       {"junk after document element", "<a/><b/>", XML_ERROR_JUNK_AFTER_DOC_ELEMENT, 1, 4, 4},
       {"ends inside a tag", "<a><b", XML_ERROR_UNCLOSED_TOKEN, 1, 3, 3},
       {"unclosed root", "<a>", no_elements, 1, 3, 3},

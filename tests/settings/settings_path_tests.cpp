@@ -1,18 +1,20 @@
 #include <gtest/gtest.h>
 
 #include "settings/load_settings.h"
+#include "platform/module_directory.h"
 #include "settings/settings_path.h"
 #include "tests/settings/test_files.h"
 
 namespace {
 
 TEST(settings_path, lies_beside_the_module) {
+  const std::string separator = platform::path_separator();
   const struct {
-    const char* directory;
-    const char* path;
+    std::string directory;
+    std::string path;
   } cases[] = {
-      {"/srv/filters", "/srv/filters/quillharbor.setting"},
-      {"/", "//quillharbor.setting"},
+      {"/srv/filters", "/srv/filters" + separator + "quillharbor.setting"},
+      {"/", "/" + separator + "quillharbor.setting"},
       {"", ""},
   };
   for (const auto& c : cases) {

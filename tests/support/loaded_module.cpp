@@ -1,6 +1,5 @@
 #include "tests/support/loaded_module.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -81,8 +80,8 @@ std::string settings_text(const fs::path& script, int pool_size, int process_int
 namespace {
 
 template <typename Function>
-Function symbol(void* library, const char* name) {
-  void* found = ::dlsym(library, name);
+Function symbol(const platform::dynamic_library& library, const char* name) {
+  void* found = library.symbol(name);
   if (found == nullptr) throw std::runtime_error(std::string("module lacks ") + name);
   return reinterpret_cast<Function>(found);
 }
@@ -92,16 +91,14 @@ Function symbol(void* library, const char* name) {
 loaded_module::loaded_module(const fs::path& dir) {
   const fs::path copy = dir / fs::path(QUILLHARBOR_MODULE_PATH).filename();
   fs::copy_file(QUILLHARBOR_MODULE_PATH, copy, fs::copy_options::overwrite_existing);
-  library_ = ::dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library_ == nullptr) throw std::runtime_error(::dlerror());
-  get_filter_version_ = symbol<decltype(get_filter_version_)>(library_, "GetFilterVersion");
-  http_filter_proc_ = symbol<decltype(http_filter_proc_)>(library_, "HttpFilterProc");
-  terminate_filter_ = symbol<decltype(terminate_filter_)>(library_, "TerminateFilter");
+  library_ = std::make_unique<platform::dynamic_library>(copy.string());
+  get_filter_version_ = symbol<decltype(get_filter_version_)>(*library_, "GetFilterVersion");
+  http_filter_proc_ = symbol<decltype(http_filter_proc_)>(*library_, "HttpFilterProc");
+  terminate_filter_ = symbol<decltype(terminate_filter_)>(*library_, "TerminateFilter");
   const auto set_outlets =
-      symbol<quillharbor_set_outlets_fn>(library_, QUILLHARBOR_SET_OUTLETS_SYMBOL);
+      symbol<quillharbor_set_outlets_fn>(*library_, QUILLHARBOR_SET_OUTLETS_SYMBOL);
   set_outlets(&outlet_capture::on_event, &outlet_capture::on_trace, &capture_);
 }
 
-loaded_module::~loaded_module() {
-  if (library_ != nullptr) ::dlclose(library_);
-}
+// Unloaded before the capture goes, which the module may still call while it unloads.
+loaded_module::~loaded_module() { library_.reset(); }

@@ -6,10 +6,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/dynamic_library.h"
 #include "quillharbor/outlets.h"
 
 struct captured_event {
@@ -71,7 +73,7 @@ class loaded_module {
   const outlet_capture& capture() const { return capture_; }
 
  private:
-  void* library_ = nullptr;
+  std::unique_ptr<platform::dynamic_library> library_;
   outlet_capture capture_;
   BOOL(WINAPI* get_filter_version_)(HTTP_FILTER_VERSION*) = nullptr;
   DWORD(WINAPI* http_filter_proc_)(HTTP_FILTER_CONTEXT*, DWORD, void*) = nullptr;

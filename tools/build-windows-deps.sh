@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Builds the filter's dependencies for 64-bit Windows from the distribution's own
+# source packages, into a prefix outside the repository:
+#   bin/lua51.dll, lib/liblua51.dll.a   Lua 5.1 as the DLL that Windows Lua C
+#                                       modules link against, so a module that a
+#                                       script requires shares the filter's one
+#                                       interpreter
+#   lib/liblfs.a                        LuaFileSystem, linked into the filter,
+#                                       which opens it itself in every state
+#   lib/libexpat.a                      Expat (consumers define XML_STATIC)
+#   include/                            their headers
+# The prefix is rebuilt only when a source version, this script or the
+# toolchain changes; otherwise the script returns at once.
+# Usage: tools/build-windows-deps.sh [prefix]
+#   default prefix: ${XDG_CACHE_HOME:-$HOME/.cache}/quillharbor/win64-deps
+# Needs tools/setup.sh windows (MinGW-w64, dpkg-dev and the source index).
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+prefix=${1:-${XDG_CACHE_HOME:-$HOME/.cache}/quillharbor/win64-deps}
+toolchain=$repo/cmake/toolchain-mingw64.cmake
+triple=x86_64-w64-mingw32
+cc=$(command -v $triple-gcc-posix || command -v $triple-gcc)
+packages=(lua5.1 lua-filesystem expat)
+
+# As root apt would otherwise warn that its sandbox user cannot read the cache.
+apt_opts=(-qq)
+[ "$(id -u)" -ne 0 ] || apt_opts+=(-o APT::Sandbox::User=root)
+
+# The source versions apt would fetch, read from its index without fetching.
+if ! dsc_names=$(apt-get "${apt_opts[@]}" source --print-uris "${packages[@]}" 2>&1 |
+  awk '$2 ~ /\.dsc$/ {print $2}' | sort -u) || [ "$(wc -l <<<"$dsc_names")" -ne ${#packages[@]} ]; then
+  echo "build-windows-deps: apt knows no source of ${packages[*]}; run tools/setup.sh windows" >&2
+  exit 1
+fi
+key="$(tr '\n' ' ' <<<"$dsc_names")$("$cc" -dumpversion) $(cat "$0" "$toolchain" | sha256sum | cut -c1-16)"
+
+mkdir -p "$(dirname "$prefix")"
+exec 9>"$prefix.lock"
+flock 9
+if [ -f "$prefix/.key" ] && [ "$(cat "$prefix/.key")" = "$key" ]; then
+  echo "build-windows-deps: up to date in $prefix"
+  exit 0
+fi
+
+echo "build-windows-deps: building $dsc_names" | tr '\n' ' '
+echo
+work=$(mktemp -d "$prefix.work.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+stage=$work/prefix
+mkdir -p "$stage/bin" "$stage/lib" "$stage/include"
+cd "$work"
+apt-get "${apt_opts[@]}" source "${packages[@]}" >/dev/null
+
+# Lua 5.1: the core and the standard libraries, without the stand-alone programs.
+lua_src=$(echo "$work"/lua5.1-*/src)
+mkdir lua-obj
+ls "$lua_src"/*.c | grep -vE '/(lua|luac|print)\.c$' |
+  xargs -P2 -I{} sh -c '"$1" -O2 -DLUA_BUILD_AS_DLL -c "$2" -o "lua-obj/$(basename "$2" .c).o"' _ "$cc" {}
+"$cc" -shared -s -static-libgcc -o "$stage/bin/lua51.dll" lua-obj/*.o \
+  -Wl,--out-implib,"$stage/lib/liblua51.dll.a"
+cp "$lua_src"/{lua.h,luaconf.h,lualib.h,lauxlib.h} "$(dirname "$lua_src")/etc/lua.hpp" "$stage/include/"
+
+# LuaFileSystem, static. Its header marks luaopen_lfs for export; the export
+# directive is dropped so that the filter module exports only its entry points.
+lfs_src=$(echo "$work"/lua-filesystem-*/src)
+"$cc" -O2 -DLUA_BUILD_AS_DLL -I"$stage/include" -c "$lfs_src/lfs.c" -o lfs.o
+$triple-objcopy --remove-section=.drectve lfs.o
+$triple-ar rcs "$stage/lib/liblfs.a" lfs.o
+cp "$lfs_src/lfs.h" "$stage/include/"
+
+# Expat, static, with its own build. The distribution's security fixes test
+# "XML_DTD == 1", which its autotools build defines and the CMake template
+# leaves empty.
+expat_src=$(echo "$work"/expat-*/expat)
+sed -i 's/^#cmakedefine XML_DTD$/#cmakedefine XML_DTD 1/' "$expat_src/expat_config.h.cmake"
+cmake -S "$expat_src" -B expat-build -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$stage" \
+  -DEXPAT_SHARED_LIBS=OFF -DEXPAT_BUILD_TOOLS=OFF -DEXPAT_BUILD_EXAMPLES=OFF \
+  -DEXPAT_BUILD_TESTS=OFF -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_PKGCONFIG=OFF >/dev/null
+cmake --build expat-build -j2 >/dev/null
+cmake --install expat-build >/dev/null
+rm -rf "$stage/lib/cmake" "$stage/share"
+
+printf '%s\n' $dsc_names >"$stage/versions.txt"
+echo "$key" >"$stage/.key"
+rm -rf "$prefix"
+mv "$stage" "$prefix"
+echo "build-windows-deps: installed in $prefix"
