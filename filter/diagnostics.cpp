@@ -35,6 +35,9 @@ void debug_trace(const std::string& text) noexcept {
     std::ostringstream line;
     line << "[" << platform::current_thread_id() << "]"
          << " " << text << std::endl;
+    // A stream that runs out of memory stops writing and only sets badbit: the
+    // line would go out cut short.
+    if (!line) return;
     // Handed on zero-terminated, so an embedded NUL cuts the line there.
     const std::string whole = line.str();
     if (const auto outlet = trace_outlet.load()) {

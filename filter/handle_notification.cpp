@@ -13,6 +13,7 @@ void trace_failure(const char* what) noexcept {
   try {
     std::ostringstream text;
     text << "error:" << " on_enqueue" << " message:" << what;
+    if (!text) return;  // out of memory mid-way: the text is cut short
     debug_trace(text.str());
   } catch (...) {
   }
@@ -27,7 +28,7 @@ record* make_record(script_state& state, request_handle& handle) noexcept {
     try {
       std::ostringstream text;
       text << "error:" << " on_enqueue" << " code:" << e.code << " message:" << e.message;
-      debug_trace(text.str());
+      if (text) debug_trace(text.str());  // a stream out of memory cuts the text short
     } catch (...) {
     }
   } catch (const script_result_error& e) {

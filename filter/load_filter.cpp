@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "filter/diagnostics.h"
+#include "platform/dependencies.h"
 #include "script/callbacks.h"
 #include "settings/load_settings.h"
 #include "settings/mxml.h"
@@ -22,6 +23,7 @@ constexpr char load_succeeded[] = "quillharbor loaded successfully";
 constexpr std::int32_t code_out_of_memory = 10;
 constexpr std::int32_t code_semaphore = 11;
 constexpr std::int32_t code_unexpected = 12;
+constexpr std::int32_t code_dependency = 13;
 
 void write_version(HTTP_FILTER_VERSION* version) {
   version->dwFilterVersion = filter_version;
@@ -73,14 +75,21 @@ void initialise_script(filter_state& filter) {
     std::ostringstream text;
     text << "quillharbor failed to load (script on_init() error)"
          << " code:" << e.code << " message:" << e.message;
-    debug_trace(text.str());
-    throw init_error{8, text.str()};
+    // A stream out of memory cuts the text short: the first piece alone then.
+    const std::string composed =
+        text ? text.str() : std::string("quillharbor failed to load (script on_init() error)");
+    debug_trace(composed);
+    throw init_error{8, composed};
   }
   if (!ok) throw init_error{7, "quillharbor failed to load (script on_init() returned false)"};
 }
 
 void build(filter_state& filter) {
   read_settings(filter);
+  // Before the first Lua call: the interpreter may be loaded only now.
+  if (const char* missing = platform::load_dependencies())
+    throw init_error{code_dependency,
+                     std::string("quillharbor failed to load (cannot load ") + missing + ")"};
   open_states(filter);
   filter.state_pool = new guarded_queue<script_state>(filter.pool_states.data(),
                                                       filter.pool_states.size());

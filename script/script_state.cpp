@@ -1,6 +1,7 @@
 #include "script/script_state.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include <lua.hpp>
 // After lua.hpp: it declares luaopen_lfs with lua_State and no includes of its own.
@@ -42,10 +43,40 @@ int load_and_run(lua_State* L) {
   return 0;
 }
 
+// Removes the finaliser from the io library's file metatable, if it exists.
+// A memory error inside luaopen_io can leave the userdata of stdin, stdout or
+// stderr with the closing function of ordinary files, and lua_close would then
+// fclose the process's own standard files. Only a walk with lua_next and a
+// raw set of an existing key: nothing allocates, so nothing can raise here
+// outside protection.
+void drop_file_finaliser(lua_State* L) {
+  lua_pushnil(L);
+  while (lua_next(L, LUA_REGISTRYINDEX) != 0) {
+    // [key, value]
+    if (lua_type(L, -2) == LUA_TSTRING && std::strcmp(lua_tostring(L, -2), LUA_FILEHANDLE) == 0 &&
+        lua_istable(L, -1)) {
+      lua_pushnil(L);
+      while (lua_next(L, -2) != 0) {
+        // [key, metatable, field, value]
+        lua_pop(L, 1);
+        if (lua_type(L, -1) == LUA_TSTRING && std::strcmp(lua_tostring(L, -1), "__gc") == 0) {
+          lua_pushvalue(L, -1);
+          lua_pushnil(L);
+          lua_rawset(L, -4);
+        }
+      }
+    }
+    lua_pop(L, 1);
+  }
+  lua_settop(L, 0);
+}
+
 // Takes over `L` (null when it could not be made).
 script_state& fill(script_state& out, lua_State* L, const std::string& script_path) {
   if (L == nullptr) throw script_load_error{1};
   if (lua_cpcall(L, set_up, nullptr) != 0) {
+    // No script has run: the only files are the standard ones.
+    drop_file_finaliser(L);
     lua_close(L);
     throw script_load_error{1};
   }

@@ -15,6 +15,7 @@ void trace(Compose compose) noexcept {
   try {
     std::ostringstream text;
     compose(text);
+    if (!text) return;  // out of memory mid-way: the text is cut short
     debug_trace(text.str());
   } catch (...) {
   }
