@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, and nothing when all of it is there.
-# Usage: tools/setup.sh [linux|windows|all]   (default: linux)
+# Usage: tools/setup.sh [linux|windows|fuzz|all]   (default: linux)
 set -euo pipefail
 
 what=${1:-linux}
@@ -8,13 +8,16 @@ linux_packages=(build-essential cmake pkg-config
   liblua5.1-0-dev lua-filesystem-dev libexpat1-dev
   libgtest-dev libbenchmark-dev)
 windows_packages=(mingw-w64 wine64 dpkg-dev)
+# clang with its sanitizer and fuzzer runtimes, for tools/fuzz.sh
+fuzz_packages=(clang libclang-rt-14-dev)
 
 wanted=()
 case "$what" in
   linux) wanted=("${linux_packages[@]}") ;;
   windows) wanted=("${windows_packages[@]}") ;;
-  all) wanted=("${linux_packages[@]}" "${windows_packages[@]}") ;;
-  *) echo "usage: $0 [linux|windows|all]" >&2; exit 2 ;;
+  fuzz) wanted=("${linux_packages[@]}" "${fuzz_packages[@]}") ;;
+  all) wanted=("${linux_packages[@]}" "${windows_packages[@]}" "${fuzz_packages[@]}") ;;
+  *) echo "usage: $0 [linux|windows|fuzz|all]" >&2; exit 2 ;;
 esac
 
 # The Windows build compiles the distribution's own Lua, LuaFileSystem and Expat
@@ -26,7 +29,7 @@ URIs: http://deb.debian.org/debian
 Suites: bookworm bookworm-updates
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg"
-if [ "$what" != linux ] && [ "$(cat "$src_list" 2>/dev/null)" != "$src_text" ] &&
+if [ "$what" = windows -o "$what" = all ] && [ "$(cat "$src_list" 2>/dev/null)" != "$src_text" ] &&
   ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list \
     $(ls /etc/apt/sources.list.d/* 2>/dev/null | grep -v "^$src_list\$"); then
   echo "setup: adding the bookworm source index"
