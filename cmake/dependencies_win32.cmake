@@ -15,13 +15,21 @@ endif()
 # <windows.h> leaves std::min and std::max alone.
 add_compile_definitions(NOMINMAX)
 
+if(NOT EXISTS ${deps}/lib/liblua51.delay.a)
+  message(FATAL_ERROR "${deps} predates the delay-load library: run tools/build-windows-deps.sh")
+endif()
+
 # The DLL that the filter and Lua C modules share; copied beside every program.
-add_library(qh::lua SHARED IMPORTED GLOBAL)
+# A target whose QUILLHARBOR_DELAY_LOAD_LUA property is on (the module) links
+# the delay-load import library instead: lua51.dll is then loaded at the first
+# Lua call, after the module has loaded it from its own directory.
+add_library(qh::lua INTERFACE IMPORTED GLOBAL)
 set_target_properties(qh::lua PROPERTIES
-  IMPORTED_LOCATION ${deps}/bin/lua51.dll
-  IMPORTED_IMPLIB ${deps}/lib/liblua51.dll.a
   INTERFACE_INCLUDE_DIRECTORIES ${deps}/include
-  INTERFACE_COMPILE_DEFINITIONS LUA_BUILD_AS_DLL)
+  INTERFACE_COMPILE_DEFINITIONS LUA_BUILD_AS_DLL
+  INTERFACE_LINK_LIBRARIES
+    "$<IF:$<BOOL:$<TARGET_PROPERTY:QUILLHARBOR_DELAY_LOAD_LUA>>,${deps}/lib/liblua51.delay.a,${deps}/lib/liblua51.dll.a>")
+set(QUILLHARBOR_LUA_DLL ${deps}/bin/lua51.dll)
 
 add_library(qh::lfs STATIC IMPORTED GLOBAL)
 set_target_properties(qh::lfs PROPERTIES

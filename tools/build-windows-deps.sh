@@ -5,6 +5,9 @@
 #                                       modules link against, so a module that a
 #                                       script requires shares the filter's one
 #                                       interpreter
+#   lib/liblua51.delay.a                its delay-load import library, for the
+#                                       filter, which loads lua51.dll from its
+#                                       own directory before the first Lua call
 #   lib/liblfs.a                        LuaFileSystem, linked into the filter,
 #                                       which opens it itself in every state
 #   lib/libexpat.a                      Expat (consumers define XML_STATIC)
@@ -58,7 +61,8 @@ mkdir lua-obj
 ls "$lua_src"/*.c | grep -vE '/(lua|luac|print)\.c$' |
   xargs -P2 -I{} sh -c '"$1" -O2 -DLUA_BUILD_AS_DLL -c "$2" -o "lua-obj/$(basename "$2" .c).o"' _ "$cc" {}
 "$cc" -shared -s -static-libgcc -o "$stage/bin/lua51.dll" lua-obj/*.o \
-  -Wl,--out-implib,"$stage/lib/liblua51.dll.a"
+  -Wl,--out-implib,"$stage/lib/liblua51.dll.a" -Wl,--output-def,lua51.def
+$triple-dlltool --input-def lua51.def --dllname lua51.dll --output-delaylib "$stage/lib/liblua51.delay.a"
 cp "$lua_src"/{lua.h,luaconf.h,lualib.h,lauxlib.h} "$(dirname "$lua_src")/etc/lua.hpp" "$stage/include/"
 
 # LuaFileSystem, static. Its header marks luaopen_lfs for export; the export

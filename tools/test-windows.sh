@@ -39,6 +39,21 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-mingw64.cmak
   -DQUILLHARBOR_WIN64_DEPS="$deps" -DQUILLHARBOR_WINE="$wine" "$@" >/dev/null
 cmake --build "$build" -j2
 
+# The module's export table: the three entry points and the outlet hook, under
+# their plain names.
+module=$build/bin/quillharbor.dll
+exports=$(x86_64-w64-mingw32-objdump -p "$module" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p')
+for name in GetFilterVersion HttpFilterProc TerminateFilter quillharbor_set_outlets; do
+  grep -qE "\] $name\$" <<<"$exports" ||
+    { echo "test-windows: $module does not export $name" >&2; exit 1; }
+done
+# lua51.dll is delay-loaded: the module loads it from beside itself, where IIS
+# would not look for a static import (it searches w3wp.exe's directory).
+if x86_64-w64-mingw32-objdump -p "$module" | grep -qi 'DLL Name: lua51\.dll'; then
+  echo "test-windows: $module imports lua51.dll statically" >&2
+  exit 1
+fi
+
 # What a Windows server must not be asked for: the MinGW runtime DLLs.
 bad=0
 for binary in "$build"/bin/*.exe "$build"/bin/*.dll; do
@@ -53,3 +68,64 @@ done
 
 # A hung test program fails the run instead of holding it.
 ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout 600 -j2
+
+# End to end, laid out as on a server: the installed folder (module, lua51.dll,
+# settings file, examples) in one place and the host program alone in another,
+# as w3wp.exe lies in inetsrv, so that lua51.dll is found only beside the
+# module. The sample log goes through the jsonl example here and on Linux, and
+# the two files must be equal but for what legitimately differs: the "logged"
+# field (the replay's own clock) and the line ends (Lua's io writes text files,
+# CRLF on Windows). One request thread keeps the records in log order.
+echo "== End to end: the sample log through examples/jsonl under Wine and on Linux"
+linux=${QUILLHARBOR_LINUX_BUILD:-build-win-linux}
+if [ ! -f "$linux/CMakeCache.txt" ]; then
+  cmake -S . -B "$linux" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQUILLHARBOR_TESTS=OFF -DQUILLHARBOR_BENCH=OFF >/dev/null
+fi
+cmake --build "$linux" -j2 --target quillharbor quillharbor-replay quillharbor-sample-log >/dev/null
+linux=$(cd "$linux" && pwd)
+scratch=$(cd "$build" && pwd)/end-to-end
+rm -rf "$scratch"
+mkdir -p "$scratch"/{host,linux,windows,bare}
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+"$linux/host/quillharbor-sample-log" --lines 20000 --seed 1 "$scratch/u_ex261207.log"
+cmake --install "$build" --prefix "$scratch/filter" >/dev/null
+cp "$build/bin/quillharbor-replay.exe" "$scratch/host/"
+cat >"$scratch/filter/quillharbor.setting" <<EOF
+<setting>
+  <queue process_interval="0"/>
+  <script path="$(winpath "$scratch/filter/examples/jsonl/jsonl.lua")" pool_size="5"/>
+</setting>
+EOF
+replay_options=(--threads 1 --quiet --no-progress)
+(cd "$scratch/linux" && "$linux/host/quillharbor-replay" "${replay_options[@]}" \
+  --script "$scratch/filter/examples/jsonl/jsonl.lua" "$scratch/u_ex261207.log" 2>replay.err) ||
+  { cat "$scratch/linux/replay.err" >&2; exit 1; }
+(cd "$scratch/windows" && "$wine" ../host/quillharbor-replay.exe "${replay_options[@]}" \
+  --module "$(winpath "$scratch/filter/quillharbor.dll")" "$(winpath "$scratch/u_ex261207.log")" \
+  2>replay.err) || { cat "$scratch/windows/replay.err" >&2; exit 1; }
+comparable() { tr -d '\r' <"$1" | sed -E 's/,"logged":"[^"]*"//'; }
+comparable "$scratch/linux/requests.jsonl" >"$scratch/linux.jsonl"
+comparable "$scratch/windows/requests.jsonl" >"$scratch/windows.jsonl"
+lines=$(wc -l <"$scratch/linux.jsonl")
+[ "$lines" -gt 0 ] || { echo "test-windows: the Linux replay wrote nothing" >&2; exit 1; }
+if ! cmp -s "$scratch/linux.jsonl" "$scratch/windows.jsonl"; then
+  echo "test-windows: the replay under Wine wrote other lines than on Linux:" >&2
+  diff "$scratch/linux.jsonl" "$scratch/windows.jsonl" | head -20 >&2
+  exit 1
+fi
+echo "test-windows: $lines requests, the same lines under Wine as on Linux"
+
+# Without lua51.dll beside the module or on the search path, the load is refused
+# with an event, and no Lua call reaches for the missing library.
+cp "$scratch/filter/quillharbor.dll" "$scratch/filter/quillharbor.setting" "$scratch/bare/"
+if (cd "$scratch/windows" && "$wine" ../host/quillharbor-replay.exe "${replay_options[@]}" \
+  --module "$(winpath "$scratch/bare/quillharbor.dll")" "$(winpath "$scratch/u_ex261207.log")" \
+  >"$scratch/bare.out" 2>&1); then
+  echo "test-windows: the module loaded without lua51.dll" >&2
+  exit 1
+fi
+grep -q 'cannot load lua51.dll' "$scratch/bare.out" ||
+  { echo "test-windows: no event for the missing lua51.dll:" >&2; cat "$scratch/bare.out" >&2; exit 1; }
+echo "test-windows: without lua51.dll the load is refused with its event"

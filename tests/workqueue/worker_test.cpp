@@ -19,7 +19,11 @@ extern "C" {
 
 namespace {
 
-constexpr int records_per_producer = 100000;
+#ifndef QUILLHARBOR_WORKER_RECORDS
+#define QUILLHARBOR_WORKER_RECORDS 100000
+#endif
+
+constexpr int records_per_producer = QUILLHARBOR_WORKER_RECORDS;
 constexpr int producers = 4;
 
 // The worker whose first held record is waiting for Stop to begin.
