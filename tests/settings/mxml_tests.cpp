@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "settings/mxml.h"
+#include "tests/settings/recording_parser.h"
 #include "tests/settings/test_files.h"
 
 namespace {
@@ -22,54 +23,6 @@ int crlf_length() {
   std::fclose(file);
   return length;
 }
-
-// A parser whose handlers record what they see; `on_start` may throw.
-class recording_parser {
- public:
-  struct event {
-    std::string tag;  // "<name" or "</name"
-    bool final_buffer;
-    long long byte_index;
-  };
-
-  recording_parser() : parser_(XML_ParserCreate(nullptr)) {
-    XML_SetUserData(parser_, this);
-    XML_SetElementHandler(parser_, start, end);
-  }
-  ~recording_parser() { XML_ParserFree(parser_); }
-  recording_parser(const recording_parser&) = delete;
-  recording_parser& operator=(const recording_parser&) = delete;
-
-  XML_Parser get() const { return parser_; }
-  bool finished() const {
-    XML_ParsingStatus status;
-    XML_GetParsingStatus(parser_, &status);
-    return status.parsing == XML_FINISHED;
-  }
-
-  std::vector<event> events;
-  std::function<void(const std::string&)> on_start = [](const std::string&) {};
-
- private:
-  void record(std::string tag) {
-    XML_ParsingStatus status;
-    XML_GetParsingStatus(parser_, &status);
-    events.push_back({std::move(tag), status.finalBuffer == XML_TRUE, XML_GetCurrentByteIndex(parser_)});
-  }
-  static void XMLCALL start(void* self, const XML_Char* name, const XML_Char**) {
-    auto& p = *static_cast<recording_parser*>(self);
-    MXML::call_handler(p.parser_, [&] {
-      p.record(std::string("<") + name);
-      p.on_start(name);
-    });
-  }
-  static void XMLCALL end(void* self, const XML_Char* name) {
-    auto& p = *static_cast<recording_parser*>(self);
-    MXML::call_handler(p.parser_, [&] { p.record(std::string("</") + name); });
-  }
-
-  XML_Parser parser_;
-};
 
 std::vector<std::string> tags(const recording_parser& parser) {
   std::vector<std::string> result;
@@ -102,7 +55,7 @@ TEST(parse_file, chunks_are_final_exactly_when_short) {
     recording_parser parser;
     MXML::parse_file(parser.get(), write_test_file("chunks.xml", document_of_size(size)));
     ASSERT_EQ(tags(parser), (std::vector<std::string>{"<r", "</r"}));
-    EXPECT_EQ(parser.events[1].final_buffer, size % 4096 != 0);
+    EXPECT_EQ(parser.events[1].final_chunk, size % 4096 != 0);
     EXPECT_EQ(parser.events[1].byte_index, static_cast<long long>(size) - 4);
     EXPECT_TRUE(parser.finished());
   }

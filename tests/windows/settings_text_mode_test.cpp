@@ -7,52 +7,10 @@
 
 #include "settings/load_settings.h"
 #include "settings/mxml.h"
+#include "tests/settings/recording_parser.h"
 #include "tests/settings/test_files.h"
 
 namespace {
-
-// A parser that records each start and end tag with the chunk it arrived in.
-class recording_parser {
- public:
-  struct event {
-    std::string tag;  // "<name" or "</name"
-    bool final_chunk;
-    long long byte_index;
-    bool operator==(const event& other) const {
-      return tag == other.tag && final_chunk == other.final_chunk && byte_index == other.byte_index;
-    }
-  };
-
-  recording_parser() : parser_(XML_ParserCreate(nullptr)) {
-    XML_SetUserData(parser_, this);
-    XML_SetElementHandler(parser_, start, end);
-  }
-  ~recording_parser() { XML_ParserFree(parser_); }
-  recording_parser(const recording_parser&) = delete;
-  recording_parser& operator=(const recording_parser&) = delete;
-
-  XML_Parser get() const { return parser_; }
-  std::vector<event> events;
-
- private:
-  void record(std::string tag) {
-    XML_ParsingStatus status;
-    XML_GetParsingStatus(parser_, &status);
-    events.push_back({std::move(tag), status.finalBuffer == XML_TRUE, XML_GetCurrentByteIndex(parser_)});
-  }
-  static void XMLCALL start(void* self, const XML_Char* name, const XML_Char**) {
-    static_cast<recording_parser*>(self)->record(std::string("<") + name);
-  }
-  static void XMLCALL end(void* self, const XML_Char* name) {
-    static_cast<recording_parser*>(self)->record(std::string("</") + name);
-  }
-
-  XML_Parser parser_;
-};
-
-std::ostream& operator<<(std::ostream& out, const recording_parser::event& e) {
-  return out << e.tag << (e.final_chunk ? " final @" : " @") << e.byte_index;
-}
 
 TEST(settings_text_mode, positions_count_a_crlf_pair_as_one_byte) {
   recording_parser parser;
