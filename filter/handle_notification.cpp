@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "filter/diagnostics.h"
+#include "platform/thread.h"
 #include "script/callbacks.h"
 
 namespace {
@@ -43,6 +44,21 @@ record* make_record(script_state& state, request_handle& handle) noexcept {
   return nullptr;
 }
 
+// Fixed storage makes giving a state back fail only when the system refuses the
+// pool's semaphores: a few tries ride out a passing refusal. A state that still
+// cannot go back stays owned by the pool-state array, which closes it at unload.
+void give_back(guarded_queue<script_state>& pool, script_state* state) noexcept {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    try {
+      if (!pool.put(state)) trace_failure("the state pool failed to wake a waiter");
+      return;
+    } catch (...) {
+      platform::sleep_milliseconds(1);
+    }
+  }
+  trace_failure("the state pool failed: a pool state is out of service until unload");
+}
+
 }  // namespace
 
 DWORD handle_notification(filter_state& filter, HTTP_FILTER_CONTEXT* context,
@@ -62,11 +78,7 @@ DWORD handle_notification(filter_state& filter, HTTP_FILTER_CONTEXT* context,
 
   // The state goes back before the record is queued: no thread ever holds
   // both queues' locks.
-  try {
-    filter.state_pool->put(state);
-  } catch (...) {
-    trace_failure("the state pool failed");
-  }
+  give_back(*filter.state_pool, state);
   if (made != nullptr) {
     try {
       filter.record_queue->put(made);
@@ -74,7 +86,7 @@ DWORD handle_notification(filter_state& filter, HTTP_FILTER_CONTEXT* context,
       delete made;  // not stored: still ours
       trace_failure("not enough memory");
     } catch (...) {
-      // It may have been stored and already taken: neither free nor reuse it.
+      delete made;  // a put that throws stored nothing
       trace_failure("the record queue failed");
     }
   }

@@ -91,8 +91,8 @@ void build(filter_state& filter) {
     throw init_error{code_dependency,
                      std::string("quillharbor failed to load (cannot load ") + missing + ")"};
   open_states(filter);
-  filter.state_pool = new guarded_queue<script_state>(filter.pool_states.data(),
-                                                      filter.pool_states.size());
+  filter.state_pool = new guarded_queue<script_state>(
+      filter.pool_states.data(), filter.pool_states.size(), queue_storage::fixed);
   initialise_script(filter);
   filter.record_queue = new guarded_queue<record>();
 

@@ -5,27 +5,38 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <memory>
+#include <new>
+#include <stdexcept>
 
 #include "workqueue/semaphore.h"
 
+// How a queue keeps its pointers: growing with what is put (the record queue),
+// or fixed at the initial items, allocating nothing after construction (the
+// state pool, whose items only ever come back).
+enum class queue_storage { growing, fixed };
+
 // Stores pointers only: never frees, copies or reads what they point to. The
-// owner destroys it only when no thread can still use it.
-template <class T>
+// owner destroys it only when no thread can still use it. Tests may supply a
+// Semaphore that fails on demand.
+template <class T, class Semaphore = threadutil::semaphore>
 class guarded_queue {
  public:
   // Starts with `count` items, initial[0] at the front. Throws
   // threadutil::semaphore_error (also for more than 2147483647 items) or
   // std::bad_alloc.
-  explicit guarded_queue(T* const* initial = nullptr, std::size_t count = 0);
+  explicit guarded_queue(T* const* initial = nullptr, std::size_t count = 0,
+                         queue_storage storage = queue_storage::growing);
 
   guarded_queue(const guarded_queue&) = delete;
   guarded_queue& operator=(const guarded_queue&) = delete;
 
-  // Appends at the back; never waits for a taker. After std::bad_alloc the item
-  // is still the caller's; after threadutil::semaphore_error it may have been
-  // stored and taken, so the caller must neither free nor reuse it.
-  void put(T* item);
+  // Appends at the back; never waits for a taker. Throws only when the item was
+  // not stored, and then it is still the caller's: threadutil::semaphore_error,
+  // std::bad_alloc (growing storage), std::length_error (fixed storage full).
+  // Once stored the item is the queue's: true when a taker was told; false
+  // when that failed, and then it waits for a later put's unit or the drain.
+  bool put(T* item);
 
   // Removes and returns the front item, blocking without time-out while the
   // queue is empty. Once interrupted, an empty queue throws
@@ -50,7 +61,7 @@ class guarded_queue {
   // Holds the lock semaphore; gives it back on every path out.
   class held_lock {
    public:
-    explicit held_lock(threadutil::semaphore& lock) : lock_(lock) { lock_.wait(); }
+    explicit held_lock(Semaphore& lock) : lock_(lock) { lock_.wait(); }
     ~held_lock() {
       if (released_) return;
       try {
@@ -68,7 +79,7 @@ class guarded_queue {
     }
 
    private:
-    threadutil::semaphore& lock_;
+    Semaphore& lock_;
     bool released_ = false;
   };
 
@@ -79,44 +90,104 @@ class guarded_queue {
     return static_cast<std::int32_t>(count);
   }
 
-  std::deque<T*> items_;
-  threadutil::semaphore lock_{1};
-  threadutil::semaphore count_;  // one unit per stored item not yet claimed
-  std::atomic<std::size_t> stored_{0};  // items_.size(), written under the lock
+  // The ring of stored pointers, under the lock: held_ of them from head_ on.
+  T* at(std::size_t i) const noexcept { return ring_[(head_ + i) % capacity_]; }
+  void push_back(T* item);  // throws std::bad_alloc or std::length_error
+  T* pop_front() noexcept;
+  void unpush_back() noexcept { --held_; }
+  void unpop_front(T* item) noexcept;
+
+  static constexpr std::size_t first_growing_capacity = 64;
+
+  Semaphore lock_{1};
+  Semaphore count_;  // one unit per stored item not yet claimed
+  std::unique_ptr<T*[]> ring_;
+  std::size_t capacity_ = 0;
+  std::size_t head_ = 0;
+  std::size_t held_ = 0;
+  const queue_storage storage_;
+  std::atomic<std::size_t> stored_{0};  // held_, written under the lock
 };
 
-template <class T>
-guarded_queue<T>::guarded_queue(T* const* initial, std::size_t count)
-    : count_(unit_count(count)) {
+template <class T, class Semaphore>
+guarded_queue<T, Semaphore>::guarded_queue(T* const* initial, std::size_t count,
+                                           queue_storage storage)
+    : count_(unit_count(count)), storage_(storage) {
+  capacity_ = storage == queue_storage::fixed || count > first_growing_capacity
+                  ? count
+                  : first_growing_capacity;
+  ring_.reset(new T*[capacity_ == 0 ? 1 : capacity_]);
   // Not shared yet: no lock, and the count semaphore already counts them.
-  items_.assign(initial, initial + count);
+  for (std::size_t i = 0; i < count; ++i) ring_[i] = initial[i];
+  held_ = count;
   stored_.store(count);
 }
 
-template <class T>
-void guarded_queue<T>::put(T* item) {
-  held_lock lock(lock_);
-  items_.push_back(item);
-  stored_.store(items_.size());
-  lock.release();
-  // After the lock is back, so that the woken taker does not wait for it.
-  count_.post();
+template <class T, class Semaphore>
+void guarded_queue<T, Semaphore>::push_back(T* item) {
+  if (held_ == capacity_) {
+    if (storage_ == queue_storage::fixed) throw std::length_error("guarded_queue is full");
+    const std::size_t grown = capacity_ * 2;  // growing storage starts above 0
+    std::unique_ptr<T*[]> bigger(new T*[grown]);
+    for (std::size_t i = 0; i < held_; ++i) bigger[i] = at(i);
+    ring_ = std::move(bigger);
+    capacity_ = grown;
+    head_ = 0;
+  }
+  ring_[(head_ + held_) % capacity_] = item;
+  ++held_;
 }
 
-template <class T>
-T* guarded_queue<T>::take() {
+template <class T, class Semaphore>
+T* guarded_queue<T, Semaphore>::pop_front() noexcept {
+  T* const item = ring_[head_];
+  head_ = (head_ + 1) % capacity_;
+  --held_;
+  return item;
+}
+
+template <class T, class Semaphore>
+void guarded_queue<T, Semaphore>::unpop_front(T* item) noexcept {
+  head_ = (head_ + capacity_ - 1) % capacity_;
+  ring_[head_] = item;
+  ++held_;
+}
+
+template <class T, class Semaphore>
+bool guarded_queue<T, Semaphore>::put(T* item) {
+  held_lock lock(lock_);
+  push_back(item);
+  stored_.store(held_);
+  try {
+    lock.release();
+  } catch (const threadutil::semaphore_error&) {
+    // Still inside the lock: the item comes out again and stays the caller's.
+    unpush_back();
+    stored_.store(held_);
+    throw;
+  }
+  // After the lock is back, so that the woken taker does not wait for it.
+  try {
+    count_.post();
+  } catch (const threadutil::semaphore_error&) {
+    return false;
+  }
+  return true;
+}
+
+template <class T, class Semaphore>
+T* guarded_queue<T, Semaphore>::take() {
   count_.wait();
   try {
     held_lock lock(lock_);
-    T* const item = items_.front();
-    items_.pop_front();
-    stored_.store(items_.size());
+    T* const item = pop_front();
+    stored_.store(held_);
     try {
       lock.release();
     } catch (const threadutil::semaphore_error&) {
       // The lock is still ours: the item goes back rather than being lost.
-      items_.push_front(item);
-      stored_.store(items_.size());
+      unpop_front(item);
+      stored_.store(held_);
       throw;
     }
     return item;
@@ -129,13 +200,12 @@ T* guarded_queue<T>::take() {
   }
 }
 
-template <class T>
+template <class T, class Semaphore>
 template <class Each>
-void guarded_queue<T>::drain_unshared(Each each) {
-  while (!items_.empty()) {
-    T* const item = items_.front();
-    items_.pop_front();
-    stored_.store(items_.size());
+void guarded_queue<T, Semaphore>::drain_unshared(Each each) {
+  while (held_ != 0) {
+    T* const item = pop_front();
+    stored_.store(held_);
     each(item);
   }
 }

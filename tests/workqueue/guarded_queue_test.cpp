@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -44,6 +45,70 @@ TEST(guarded_queue, refuses_more_initial_items_than_the_count_can_hold) {
   // The count is checked before any item is read.
   const std::size_t too_many = std::size_t{1} << 31;
   EXPECT_THROW(guarded_queue<int>(nullptr, too_many), semaphore_error);
+}
+
+TEST(guarded_queue, fixed_storage_goes_round_and_refuses_an_item_it_never_lent) {
+  std::array<int, 3> states{};
+  int* initial[] = {&states[0], &states[1], &states[2]};
+  guarded_queue<int> pool(initial, 3, queue_storage::fixed);
+  for (int round = 0; round < 7; ++round) EXPECT_TRUE(pool.put(pool.take()));
+  int stranger = 0;
+  EXPECT_THROW(pool.put(&stranger), std::length_error);
+  EXPECT_EQ(pool.size(), 3u);
+  EXPECT_EQ(take_n(pool, 3), (std::vector<int*>{&states[1], &states[2], &states[0]}));
+}
+
+// A semaphore that never blocks and fails the one operation it is told to;
+// the first of each pair built is a queue's lock, the second its count.
+struct scripted_semaphore {
+  enum class op { none, lock_wait, lock_post, count_post };
+  static inline op failing = op::none;
+  static inline int built = 0;
+
+  explicit scripted_semaphore(std::int32_t initial) : units(initial), is_lock(built++ % 2 == 0) {}
+  void wait() {
+    if (is_lock && failing == op::lock_wait) throw semaphore_error();
+    if (units == 0) throw semaphore_interrupted();
+    --units;
+  }
+  void post() {
+    if (failing == (is_lock ? op::lock_post : op::count_post)) throw semaphore_error();
+    ++units;
+  }
+  void interrupt() {}
+  std::int32_t units;
+  bool is_lock;
+};
+
+TEST(guarded_queue, put_throws_only_when_the_item_stayed_the_callers) {
+  using op = scripted_semaphore::op;
+  struct put_case {
+    op failing;
+    bool throws, told;
+  };
+  const put_case cases[] = {
+      {op::none, false, true},
+      {op::lock_wait, true, false},
+      {op::lock_post, true, false},    // stored, then taken out again inside the lock
+      {op::count_post, false, false},  // stored: the queue's, though no taker was told
+  };
+  for (const auto& c : cases) {
+    int item = 0;
+    guarded_queue<int, scripted_semaphore> queue;
+    scripted_semaphore::failing = c.failing;
+    bool told = false;
+    if (c.throws) {
+      EXPECT_THROW(queue.put(&item), semaphore_error);
+    } else {
+      told = queue.put(&item);
+    }
+    scripted_semaphore::failing = op::none;
+    EXPECT_EQ(told, c.told);
+    std::vector<int*> stored;
+    queue.drain_unshared([&](int* it) { stored.push_back(it); });
+    EXPECT_EQ(stored, c.throws ? std::vector<int*>{} : std::vector<int*>{&item})
+        << static_cast<int>(c.failing);
+  }
 }
 
 TEST(guarded_queue, take_blocks_until_an_item_is_put) {
