@@ -32,7 +32,7 @@ void BM_worker(benchmark::State& state) {
       break;
     }
     const platform::thread_handle thread = start_worker(context);
-    if (thread == nullptr || !stop_worker(context, thread)) {
+    if (thread == nullptr || stop_worker(context, thread) != worker_end::stopped) {
       state.SkipWithError("the worker did not run");
       break;
     }

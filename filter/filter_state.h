@@ -27,7 +27,8 @@ struct filter_state {
   std::vector<script_state*> pool_states;  // owns the pool states, index order
   guarded_queue<script_state>* state_pool = nullptr;
   guarded_queue<record>* record_queue = nullptr;
-  worker_context worker;
+  // On the heap, so that unload can leave it to a worker not known to have ended.
+  worker_context* worker = nullptr;
   platform::thread_handle worker_thread = nullptr;
 };
 

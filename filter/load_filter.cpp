@@ -96,16 +96,19 @@ void build(filter_state& filter) {
   initialise_script(filter);
   filter.record_queue = new guarded_queue<record>();
 
-  filter.worker.record_queue = filter.record_queue;
-  filter.worker.main_state = filter.main_state;
-  filter.worker.process_interval = &filter.settings.process_interval;
-  filter.worker_thread = start_worker(filter.worker);
+  filter.worker = new worker_context;
+  filter.worker->record_queue = filter.record_queue;
+  filter.worker->main_state = filter.main_state;
+  filter.worker->process_interval = &filter.settings.process_interval;
+  filter.worker_thread = start_worker(*filter.worker);
   if (filter.worker_thread == nullptr)
     throw init_error{9, "quillharbor failed to load (thread creation)"};
 }
 
 // Frees whatever the load built so far, in the order unload would.
 void release(filter_state& filter) noexcept {
+  delete filter.worker;  // no thread runs on it: Start is the last step
+  filter.worker = nullptr;
   delete filter.record_queue;
   filter.record_queue = nullptr;
   delete filter.state_pool;

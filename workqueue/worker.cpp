@@ -72,15 +72,13 @@ platform::thread_handle start_worker(worker_context& context) noexcept {
   return thread;
 }
 
-bool stop_worker(worker_context& context, platform::thread_handle thread) noexcept {
+worker_end stop_worker(worker_context& context, platform::thread_handle thread) noexcept {
   context.running.store(false);
-  if (!wake_worker(*context.record_queue)) {
-    // Waiting would never end; the thread is let go.
+  // Waiting would never end, or did not: the thread is let go.
+  if (!wake_worker(*context.record_queue) || !platform::wait_thread(thread)) {
     platform::close_thread(thread);
-    return false;
+    return worker_end::unconfirmed;
   }
-  const bool waited = platform::wait_thread(thread);
-  if (waited) destroy_stranded(*context.record_queue);
-  const bool closed = platform::close_thread(thread);
-  return waited && closed;
+  destroy_stranded(*context.record_queue);
+  return platform::close_thread(thread) ? worker_end::stopped : worker_end::close_failed;
 }

@@ -20,9 +20,12 @@ struct worker_context {
 // Sets the running flag and starts the thread; null when none could start.
 platform::thread_handle start_worker(worker_context& context) noexcept;
 
+// How Stop left the worker: ended (handle closed or not), or not known to have
+// ended, and then it may still use the context, the queue and the main state.
+enum class worker_end { stopped, close_failed, unconfirmed };
+
 // Clears the flag, interrupts the queue (or, should that fail, queues a null
 // wake-up), waits for the thread to drain the queue and end, destroys records
-// left by a worker whose take failed, and closes the handle. True when the wait
-// and the close succeeded; false at once when the worker cannot be woken.
-// Never throws.
-bool stop_worker(worker_context& context, platform::thread_handle thread) noexcept;
+// left by a worker whose take failed, and closes the handle. Unconfirmed at
+// once when the worker cannot be woken or the wait fails. Never throws.
+worker_end stop_worker(worker_context& context, platform::thread_handle thread) noexcept;

@@ -70,7 +70,7 @@ class worker_fixture : public ::testing::Test {
     EXPECT_TRUE(context_.running.load());
   }
   bool stop() {
-    const bool stopped = stop_worker(context_, thread_);
+    const bool stopped = stop_worker(context_, thread_) == worker_end::stopped;
     thread_ = nullptr;
     return stopped;
   }
