@@ -1,7 +1,11 @@
 #include "filter/diagnostics.h"
 
 #include <atomic>
+#include <cstring>
 #include <sstream>
+#include <string>
+
+#include "filter/text_cut.h"
 
 #include "platform/debug_output.h"
 #include "platform/event_log.h"
@@ -23,6 +27,16 @@ void set_outlets(quillharbor_event_outlet event, quillharbor_trace_outlet trace,
 }
 
 void report_event(std::uint16_t type, std::uint32_t identifier, const char* text) noexcept {
+  std::string cut;
+  try {
+    const std::string_view whole(text);
+    if (whole.size() > outlet_limit) {
+      cut = cut_text(whole, outlet_limit);
+      text = cut.c_str();
+    }
+  } catch (...) {
+    text = "quillharbor: an event text too long to keep";
+  }
   if (const auto outlet = event_outlet.load()) {
     outlet(outlet_context.load(), type, identifier, text);
     return;
@@ -34,7 +48,9 @@ void debug_trace(const std::string& text) noexcept {
   try {
     std::ostringstream line;
     line << "[" << platform::current_thread_id() << "]"
-         << " " << text << std::endl;
+         << " ";
+    write_cut(line, text, outlet_limit);
+    line << std::endl;
     // A stream that runs out of memory stops writing and only sets badbit: the
     // line would go out cut short.
     if (!line) return;

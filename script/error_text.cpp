@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "filter/text_cut.h"
+
 namespace {
 
 // Whole numbers of up to 14 digits come out of "%.14g" as their plain digits.
@@ -53,6 +55,8 @@ std::string plain_text(lua_State* L, int index) {
 
 std::string error_value_text(lua_State* L, int index) {
   const int type = lua_type(L, index);
-  if (type == LUA_TSTRING || type == LUA_TNUMBER) return plain_text(L, index);
+  char buffer[number_text_size];
+  // A script's message may be of any size: only its head is copied out.
+  if (type == LUA_TSTRING || type == LUA_TNUMBER) return cut_text(plain_text_view(L, index, buffer));
   return std::string("(error object is a ") + lua_typename(L, type) + " value)";
 }

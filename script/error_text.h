@@ -21,6 +21,7 @@ std::string plain_text(lua_State* L, int index);
 // and `buffer` lives.
 std::string_view plain_text_view(lua_State* L, int index, char (&buffer)[number_text_size]) noexcept;
 
-// The text of an error value at `index`: strings and numbers as plain_text,
-// any other value named by its type, e.g. "(error object is a table value)".
+// The text of an error value at `index`: strings and numbers as plain_text, cut
+// past text_limit bytes; any other value named by its type, e.g. "(error object
+// is a table value)".
 std::string error_value_text(lua_State* L, int index);

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "filter/diagnostics.h"
+#include "filter/text_cut.h"
 #include "platform/uuid.h"
 #include "script/enqueue_context.h"
 
@@ -18,7 +19,7 @@ constexpr std::size_t uuid_text_size = 33;
 // is then lost, as debug_trace loses the lines it cannot compose.
 void trace_text(const char* text) noexcept {
   try {
-    debug_trace(std::string(text));
+    debug_trace(cut_text(text));
   } catch (const std::bad_alloc&) {
   }
 }

@@ -2,11 +2,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "filter/diagnostics.h"
+#include "filter/text_cut.h"
 #include "platform/thread_id.h"
 
 namespace {
@@ -36,6 +38,41 @@ class stderr_capture {
 };
 
 std::string own_prefix() { return "[" + std::to_string(platform::current_thread_id()) + "] "; }
+
+TEST(cut_text, keeps_short_texts_and_cuts_long_ones_between_characters) {
+  struct cut_case {
+    std::string text;
+    std::size_t limit;
+    std::string cut;
+  };
+  const std::string euro = "\xE2\x82\xAC";  // three bytes of UTF-8
+  const cut_case cases[] = {
+      {"", 4, ""},
+      {"abcd", 4, "abcd"},
+      {"abcde", 4, "abcd... [1 more bytes]"},
+      {"ab" + euro, 4, "ab... [3 more bytes]"},    // not split inside the character
+      {"a" + euro + "z", 4, "a" + euro + "... [1 more bytes]"},
+      {std::string(10000, 'y'), text_limit, std::string(4096, 'y') + "... [5904 more bytes]"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(cut_text(c.text, c.limit), c.cut) << c.text.size();
+    std::ostringstream written;
+    write_cut(written, c.text, c.limit);
+    EXPECT_EQ(written.str(), c.cut);
+  }
+}
+
+TEST(debug_trace, and_report_event_cut_what_the_outlets_receive) {
+  stderr_capture captured;
+  const std::string huge(3 * outlet_limit, 'z');
+  debug_trace(huge);
+  report_event(event_error, 8, huge.c_str());
+  const std::string cut = std::string(outlet_limit, 'z') + "... [16384 more bytes]";
+  const std::string all = captured.text();
+  EXPECT_NE(all.find(own_prefix() + cut + "\n"), std::string::npos);
+  EXPECT_NE(all.find("error: " + cut + "\n"), std::string::npos);
+  EXPECT_LT(all.size(), 3 * outlet_limit);
+}
 
 TEST(debug_trace, writes_the_thread_id_the_text_and_a_line_feed) {
   stderr_capture capture;

@@ -168,3 +168,51 @@ TEST_F(notification_test, records_still_queued_at_unload_reach_on_dequeue_before
 }
 
 }  // namespace
+
+namespace {
+
+// Messages of 1 MiB, in every place a script's text reaches an outlet: each
+// keeps its first 4096 bytes and says how many it left out.
+struct huge_case {
+  const char *name, *init, *enqueue, *dequeue;
+  const char* trace_head;
+  const char* event_head;  // null: the load succeeds
+};
+
+class huge_text_test : public filter_fixture, public ::testing::WithParamInterface<huge_case> {};
+
+TEST_P(huge_text_test, is_cut_where_it_enters_with_the_count_left_out) {
+  const huge_case& c = GetParam();
+  const std::string cut = std::string(4096, 'x') + "... [1044480 more bytes]";
+  const BOOL loaded = load(std::string("big = string.rep('x', 1048576)\n") +
+                           "function on_init() " + c.init + " end\n" +
+                           "function on_enqueue(h) " + c.enqueue + " end\n" +
+                           "function on_dequeue(f, n) " + c.dequeue + " end\n" +
+                           "function on_term() return true end\n");
+  if (c.event_head == nullptr) {
+    ASSERT_EQ(loaded, TRUE);
+    fake_request request;
+    notify(request);
+    EXPECT_EQ(module->terminate_filter(0), TRUE);
+  } else {
+    ASSERT_EQ(events().size(), 1u);
+    EXPECT_EQ(events()[0].text, c.event_head + cut);
+  }
+  EXPECT_EQ(traces(), std::vector<std::string>{c.trace_head + cut});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    places, huge_text_test,
+    ::testing::Values(
+        huge_case{"on_enqueue", "return true", "error(big, 0)", "",
+                  "error: on_enqueue code:2 message:", nullptr},
+        huge_case{"on_dequeue", "return true", "return true, {}", "error(big, 0)",
+                  "error: on_dequeue code:2 message:", nullptr},
+        huge_case{"ndebug", "return true", "ndebug(big .. '\\0tail') return false", "", "",
+                  nullptr},
+        huge_case{"on_init", "error(big, 0)", "", "",
+                  "quillharbor failed to load (script on_init() error) code:2 message:",
+                  "quillharbor failed to load (script on_init() error) code:2 message:"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
