@@ -6,7 +6,8 @@
 // notification that keeps an 8-field record, that record through the worker,
 // unload. Only the scenario under test has a failing allocation. Two more
 // fail the allocations of a notification whose on_enqueue raises and of a load
-// whose on_init raises.
+// whose on_init raises. Two runs of 200 notifications, with pool_size 1 and 3,
+// then check that every pool state came back and a last notification returns.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <httpfilt.h>
@@ -14,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -23,6 +25,8 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "quillharbor/outlets.h"
 #include "tests/reliability/failing_allocator.h"
@@ -39,12 +43,16 @@ function on_init()
 end
 function on_enqueue(h)
   local c = enqueue_context.new(h)
-  if c:http_status() == 500 then error('raised', 0) end
+  local status = c:http_status()
+  if status == 500 then error('raised', 0) end
+  if status == 204 then return true, {quiet = 'q', a = c:server_variable('A')} end
+  if status == 205 then c:server_variable('HOLD') return false end
   return true, {a = c:server_variable('A'), b = c:http_status(), c = c:win32_status(),
                 d = c:bytes_sent(), e = c:bytes_recvd(), f = c:process_time(),
                 g = 'seven', h = 8}
 end
 function on_dequeue(fields, n)
+  if fields.quiet then return end
   local count = 0
   for k, v in pairs(fields) do count = count + 1 end
   ndebug('dequeue ' .. n .. ' ' .. count)
@@ -140,18 +148,46 @@ module_entry_points module;
 HTTP_FILTER_CONTEXT context{};
 HTTP_FILTER_LOG log_record{};
 HTTP_FILTER_LOG raising_record{};  // status 500: on_enqueue raises
+HTTP_FILTER_LOG quiet_record{};    // status 204: a record on_dequeue passes over
+HTTP_FILTER_LOG holding_record{};  // status 205: on_enqueue holds its state in HOLD
+
+// Notifications inside HOLD; each stays there, holding its pool state, until release.
+std::atomic<int> holding{0};
+std::atomic<bool> release{false};
 
 BOOL WINAPI get_server_variable(HTTP_FILTER_CONTEXT*, LPSTR name, LPVOID buffer, LPDWORD size) {
+  if (std::strcmp(name, "HOLD") == 0) {
+    ++holding;
+    while (!release) std::this_thread::yield();
+    return FALSE;
+  }
   if (std::strcmp(name, "A") != 0 || *size < 6) return FALSE;
   std::memcpy(buffer, "alpha", 6);
   *size = 6;
   return TRUE;
 }
 
-enum class scenario { load, notification, worker, unload, raising_notification, raising_load };
+enum class scenario {
+  load, notification, worker, unload, raising_notification, raising_load, run_pool_1, run_pool_3
+};
 const char* const scenario_names[] = {"load",   "notification",         "worker",
-                                      "unload", "raising notification", "raising on_init"};
-constexpr int scenario_count = 6;
+                                      "unload", "raising notification", "raising on_init",
+                                      "run, pool 1", "run, pool 3"};
+constexpr int scenario_count = 8;
+constexpr int run_length = 200;
+
+int pool_size_of(scenario tested) {
+  if (tested == scenario::run_pool_1) return 1;
+  return tested == scenario::run_pool_3 ? 3 : 2;
+}
+
+// The script and the settings beside the module.
+std::string script_path;
+std::string settings_file;
+void write_settings(int pool_size) {
+  std::ofstream(settings_file) << "<setting><script path=\"" << script_path << "\" pool_size=\""
+                               << pool_size << "\"/></setting>";
+}
 
 // What a child reports to the sweep through shared memory.
 struct child_report {
@@ -228,8 +264,11 @@ auto in_window(bool armed, counted_threads threads, std::uint64_t fail_at, Step 
   return result;
 }
 
+void run_notifications(scenario tested, std::uint64_t fail_at);
+
 void run_child(scenario tested, std::uint64_t fail_at) {
   seen.clear();
+  write_settings(pool_size_of(tested));
   // Before the count: the C library keeps an environment string once set.
   if (tested == scenario::raising_load) ::setenv("QUILLHARBOR_SWEEP_RAISE", "1", 1);
   blocks_at_start = failing_allocator::live_blocks();
@@ -239,6 +278,10 @@ void run_child(scenario tested, std::uint64_t fail_at) {
   failing_allocator::close_window();
 
   HTTP_FILTER_VERSION version{};
+  if (tested == scenario::run_pool_1 || tested == scenario::run_pool_3) {
+    run_notifications(tested, fail_at);
+    return;
+  }
   if (tested == scenario::raising_load) {
     in_window(true, counted_threads::this_thread, fail_at,
               [&] { return module.get_filter_version(&version); });
@@ -339,6 +382,8 @@ void run_child(scenario tested, std::uint64_t fail_at) {
       expect(seen.traces == 1 && seen.trace_is(0, delivered), "unload", "the record was lost");
       break;
     case scenario::raising_load:
+    case scenario::run_pool_1:
+    case scenario::run_pool_3:
       break;  // ended above
     case scenario::raising_notification:
       // The state stays in service: the next notification's record arrives.
@@ -352,6 +397,54 @@ void run_child(scenario tested, std::uint64_t fail_at) {
   expect_no_leak("afterwards");
 }
 
+// Every pool state is lent at once, each notification holding its own: a
+// state that did not come back leaves one of them waiting in take.
+void expect_every_state_back(int pool_size) {
+  holding = 0;
+  release = false;
+  std::vector<std::thread> holders;
+  for (int i = 0; i < pool_size; ++i)
+    holders.emplace_back([] { module.http_filter_proc(&context, SF_NOTIFY_LOG, &holding_record); });
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (holding < pool_size && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (holding < pool_size) fail("run", "a pool state did not come back to the pool");
+  release = true;
+  for (auto& holder : holders) holder.join();
+}
+
+// A run of notifications on this thread in which the fail_at-th allocation
+// fails: each returns, every state comes back and the module works on.
+void run_notifications(scenario tested, std::uint64_t fail_at) {
+  HTTP_FILTER_VERSION version{};
+  expect(module.get_filter_version(&version) == TRUE, "run", "load failed");
+  in_window(true, counted_threads::this_thread, fail_at, [] {
+    for (int i = 0; i < run_length; ++i)
+      expect(module.http_filter_proc(&context, SF_NOTIFY_LOG, &quiet_record) ==
+                 SF_STATUS_REQ_NEXT_NOTIFICATION, "run", "wrong status");
+    return 0;
+  });
+  // A record dropped for lack of memory costs one whole line, or none.
+  const int lines = std::min(seen.traces.load(), outlets_seen::capacity);
+  for (int at = 0; at < lines; ++at)
+    expect(seen.trace_one_of(at, enqueue_failures), "run", seen.trace_text[at]);
+  std::snprintf(report->outcome, sizeof report->outcome, "%s",
+                seen.traces == 0 ? "(no trace line)"
+                                 : seen.traces == 1 ? seen.trace_text[0] : "(several lines)");
+  expect_every_state_back(pool_size_of(tested));
+  seen.clear();
+  notify();
+  expect(module.terminate_filter(0) == TRUE, "run", "unload failed");
+  // Numbered after the run's records that reached the worker.
+  const char* const last = seen.trace_text[0];
+  expect(seen.traces == 1 && std::strncmp(last, "dequeue ", 8) == 0 &&
+             std::strcmp(last + std::strlen(last) - 2, " 8") == 0,
+         "run", "the last notification's record did not arrive");
+  expect_no_leak("run");
+  clean_cycle("after a run");
+  expect_no_leak("after a run");
+}
+
 struct sweep_result {
   std::uint64_t points = 0;      // allocations failed, one per child
   std::uint64_t by_new = 0;      // of the scenario's allocations, through operator new
@@ -359,9 +452,26 @@ struct sweep_result {
   std::map<std::string, std::uint64_t> outcomes;
 };
 
+// The points tried: every allocation, except when every later one fails too
+// in a run of notifications. A run's allocations repeat with each notification
+// (about five each), and from the first failing point on every later one
+// fails as well, so neighbouring points differ only in where the failures
+// begin: every point of the first notifications, then every 7th, a stride that
+// shares no factor with a notification's count and so begins the failures at
+// every place within a notification. The run's rare points (collection steps,
+// growth of the interpreter's tables) are each tried alone in the other pass.
+constexpr std::uint64_t run_dense_points = 80;
+constexpr std::uint64_t run_stride = 7;
+
+std::uint64_t next_point(scenario tested, std::uint64_t n) {
+  const bool run = tested == scenario::run_pool_1 || tested == scenario::run_pool_3;
+  if (!run || !persistent || n < run_dense_points) return n + 1;
+  return n + run_stride;
+}
+
 sweep_result sweep(scenario tested, std::uint64_t limit) {
   sweep_result result;
-  for (std::uint64_t n = 1; n <= limit; ++n) {
+  for (std::uint64_t n = 1; n <= limit; n = next_point(tested, n)) {
     std::memset(report, 0, sizeof *report);
     std::fflush(stdout);
     const pid_t child = ::fork();
@@ -419,17 +529,19 @@ void* entry(void* library, const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Optional: the largest allocation number to try per scenario.
+  // Optional: the largest allocation number to try per scenario, and the first
+  // scenario to sweep.
   const std::uint64_t limit = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
+  const int first_scenario = argc > 2 ? std::atoi(argv[2]) : 0;
 
   const fs::path dir = fs::temp_directory_path() / ("quillharbor-sweep-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   const fs::path copy = dir / fs::path(QUILLHARBOR_MODULE_PATH).filename();
   fs::copy_file(QUILLHARBOR_MODULE_PATH, copy, fs::copy_options::overwrite_existing);
   std::ofstream(dir / "script.lua") << script;
-  std::ofstream(dir / "quillharbor.setting")
-      << "<setting><script path=\"" << (dir / "script.lua").string()
-      << "\" pool_size=\"2\"/></setting>";
+  script_path = (dir / "script.lua").string();
+  settings_file = (dir / "quillharbor.setting").string();
+  write_settings(2);
 
   void* library = ::dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
@@ -450,6 +562,8 @@ int main(int argc, char** argv) {
   log_record.dwHttpStatus = 200;
   log_record.dwBytesSent = 1234;
   raising_record.dwHttpStatus = 500;
+  quiet_record.dwHttpStatus = 204;
+  holding_record.dwHttpStatus = 205;
 
   report = static_cast<child_report*>(
       ::mmap(nullptr, sizeof(child_report), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
@@ -457,10 +571,16 @@ int main(int argc, char** argv) {
   // once per process (stdio, thread stacks) is then no leak of a child's.
   report->problem[0] = '\0';
   clean_cycle("warm-up");
+  // Likewise the threads that hold every state of a pool of 3 at once.
+  write_settings(3);
+  HTTP_FILTER_VERSION version{};
+  module.get_filter_version(&version);
+  expect_every_state_back(3);
+  module.terminate_filter(0);
 
   // One child in this process, for a debugger or valgrind (with
   // --soname-synonyms=somalloc=nouserintercepts, so that this allocator stays):
-  // SWEEP_ONLY=<scenario 0-5>,<N>[,persistent].
+  // SWEEP_ONLY=<scenario 0-7>,<N>[,persistent].
   if (const char* only = std::getenv("SWEEP_ONLY")) {
     int tested = 0;
     unsigned long long n = 0;
@@ -468,8 +588,9 @@ int main(int argc, char** argv) {
     std::sscanf(only, "%d,%llu,%15s", &tested, &n, rest);
     persistent = std::strcmp(rest, "persistent") == 0;
     run_child(static_cast<scenario>(tested), n);
-    std::printf("passed: %s%s\n", report->outcome,
-                report->failure_happened ? "" : " (no allocation failed)");
+    std::printf("passed: %s%s; %llu allocations counted\n", report->outcome,
+                report->failure_happened ? "" : " (no allocation failed)",
+                static_cast<unsigned long long>(report->counted));
     return 0;
   }
   std::uint64_t total_problems = 0, total_points = 0;
@@ -478,14 +599,17 @@ int main(int argc, char** argv) {
   persistent = pass == 1;
   std::printf("== %s\n", persistent ? "the N-th allocation and every later one fail"
                                       : "exactly the N-th allocation fails");
-  for (int s = 0; s < scenario_count; ++s) {
+  for (int s = first_scenario; s < scenario_count; ++s) {
     // Failing for good, a raising on_init is reached only as the plain load is.
     if (persistent && static_cast<scenario>(s) == scenario::raising_load) continue;
+    const auto scenario_started = std::chrono::steady_clock::now();
     const sweep_result result = sweep(static_cast<scenario>(s), limit);
-    std::printf("%-12s %6llu allocations failed one at a time (%llu by operator new), %llu problems\n",
+    const auto scenario_seconds = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - scenario_started).count() / 1000.0;
+    std::printf("%-12s %6llu allocations failed one at a time (%llu by operator new), %llu problems, %.1f s\n",
                 scenario_names[s], static_cast<unsigned long long>(result.points),
                 static_cast<unsigned long long>(result.by_new),
-                static_cast<unsigned long long>(result.problems));
+                static_cast<unsigned long long>(result.problems), scenario_seconds);
     std::fflush(stdout);
     for (const auto& outcome : result.outcomes)
       std::printf("  %6llu x %s\n", static_cast<unsigned long long>(outcome.second),
