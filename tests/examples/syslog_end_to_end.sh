@@ -97,6 +97,8 @@ long=$(printf '/a%.0s' $(seq 900))
   printf '2026-12-07 10:00:00 GET /caf\xc3\xa9/\xe6\x97\xa5\xe6\x9c\xac q=\xf0\x9f\x98\x80 192.0.2.1 Mozilla/5.0+("quoted")+\\back - 200 0 10 20 1\n'
   printf '2026-12-07 10:00:00 GET /latin1-\xe9\xff q="a"&b=\\ 192.0.2.2 curl/8 https://x/?q="a" 404 2 10 20 1\n'
   printf '2026-12-07 10:00:00 GET %s x=%s 192.0.2.3 - - 200 0 10 20 1\n' "$long" "$long"
+  # Not UTF-8: a 5-byte form, an overlong "/", a surrogate, above U+10FFFF, a cut sequence.
+  printf '2026-12-07 10:00:00 GET /\xf8\x88\x80\x80\x80/\xe0\x80\xaf/\xed\xa0\x80/\xf4\x90\x80\x80/\xe2\x82 - 192.0.2.4 - - 200 0 10 20 1\n'
   "$sample_log" --lines 2000 --seed 7 "$dir/sample.log"
   cat "$dir/sample.log"
 } >"$dir/u_ex.log"
@@ -107,6 +109,7 @@ total=$(grep -vc '^#' "$dir/u_ex.log")
   --script "$examples/jsonl/jsonl.lua" u_ex.log 2>jsonl.replay.err) || fail "the jsonl replay failed"
 sed -E 's/,"logged":"[^"]*"//' "$dir/requests.jsonl" >"$dir/reference"
 [ "$(wc -l <"$dir/reference")" -eq "$total" ] || fail "the reference has not $total lines"
+iconv -f UTF-8 -t UTF-8 "$dir/reference" >/dev/null || fail "examples/jsonl wrote bytes that are not UTF-8"
 
 # A copy of the example with some settings changed: NAME=VALUE ...
 configure() {
@@ -143,6 +146,7 @@ check_output() {
     }
     END { if (!bad) print arrived + 0, reported + 0; exit bad }
   ' "$dir/reference" "$dir/out.log"
+  iconv -f UTF-8 -t UTF-8 "$dir/out.log" >/dev/null || fail "the collector got bytes that are not UTF-8"
 }
 trace_reported() {
   sed -nE 's/.*syslog\.lua: dropped ([0-9]+) messages.*/\1/p' "$1" | awk '{ s += $1 } END { print s + 0 }'
