@@ -170,7 +170,8 @@ SETTING
     "$(winpath "$dir/u_ex.log")" 2>windows.replay.err) || fail "the replay under Wine failed"
   wait_written "$total"
   stop_collector
-  read -r arrived reported < <(check_output "$hostname")
+  check_output "$hostname" >"$dir/counts"
+  read -r arrived reported <"$dir/counts"
   [ "$arrived" -eq "$total" ] || fail "under Wine $arrived of $total requests arrived"
   echo "syslog test: under Wine, $total requests arrived once, intact, in order"
   exit 0
@@ -182,7 +183,8 @@ configure "$examples/syslog/syslog.lua" "$dir/syslog.lua" "COLLECTOR_PORT=$port"
   --script "$dir/syslog.lua" u_ex.log 2>plain.replay.err) || fail "the replay failed"
 wait_written "$total"
 stop_collector
-read -r arrived reported < <(check_output "$(sed -E 's/[^!-~]/_/g' <<<"$(hostname)")")
+check_output "$(sed -E 's/[^!-~]/_/g' <<<"$(hostname)")" >"$dir/counts"
+read -r arrived reported <"$dir/counts"
 [ "$arrived" -eq "$total" ] && [ "$reported" -eq 0 ] ||
   fail "without an outage $arrived of $total requests arrived ($reported reported dropped)"
 grep -q 'syslog.lua: dropped' "$dir/plain.replay.err" && fail "drops reported without an outage"
@@ -220,7 +222,8 @@ outage_run() {
   replay_pid=
   wait_written 1
   stop_collector
-  read -r arrived reported < <(check_output "$hostname")
+  check_output "$hostname" >"$dir/counts"
+  read -r arrived reported <"$dir/counts"
   local traced
   traced=$(trace_reported "$dir/$name.replay.err")
   echo "syslog test: collector stopped, buffer $buffer: $arrived of $total arrived, $reported reported dropped, $traced in trace lines"
