@@ -19,6 +19,12 @@ if(NOT EXISTS ${deps}/lib/liblua51.delay.a)
   message(FATAL_ERROR "${deps} predates the delay-load library: run tools/build-windows-deps.sh")
 endif()
 
+if(NOT EXISTS ${deps}/lua/socket/core.dll)
+  message(FATAL_ERROR "${deps} predates LuaSocket: run tools/build-windows-deps.sh")
+endif()
+# LuaSocket for scripts, installed beside the module as lua\.
+set(QUILLHARBOR_LUA_MODULES ${deps}/lua)
+
 # The DLL that the filter and Lua C modules share; copied beside every program.
 # A target whose QUILLHARBOR_DELAY_LOAD_LUA property is on (the module) links
 # the delay-load import library instead: lua51.dll is then loaded at the first

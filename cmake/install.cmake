@@ -13,6 +13,8 @@ set(QUILLHARBOR_INSTALL_DIR ${default_install_dir} CACHE STRING
 install(TARGETS quillharbor LIBRARY DESTINATION ${QUILLHARBOR_INSTALL_DIR})
 if(WIN32)
   install(FILES ${QUILLHARBOR_LUA_DLL} DESTINATION ${QUILLHARBOR_INSTALL_DIR})
+  # LuaSocket; examples\syslog finds it two levels up from itself.
+  install(DIRECTORY ${QUILLHARBOR_LUA_MODULES}/ DESTINATION ${QUILLHARBOR_INSTALL_DIR}/lua)
 endif()
 install(FILES deploy/quillharbor.setting DESTINATION ${QUILLHARBOR_INSTALL_DIR})
 install(DIRECTORY examples/ DESTINATION ${QUILLHARBOR_INSTALL_DIR}/examples)

@@ -11,6 +11,11 @@
 #   lib/liblfs.a                        LuaFileSystem, linked into the filter,
 #                                       which opens it itself in every state
 #   lib/libexpat.a                      Expat (consumers define XML_STATIC)
+#   lua/                                LuaSocket for scripts: socket\core.dll and
+#                                       mime\core.dll (linked against lua51.dll)
+#                                       and its Lua files, laid out for
+#                                       package.path "lua/?.lua" and
+#                                       package.cpath "lua/?.dll"
 #   include/                            their headers
 # The prefix is rebuilt only when a source version, this script or the
 # toolchain changes; otherwise the script returns at once.
@@ -24,7 +29,7 @@ prefix=${1:-${XDG_CACHE_HOME:-$HOME/.cache}/quillharbor/win64-deps}
 toolchain=$repo/cmake/toolchain-mingw64.cmake
 triple=x86_64-w64-mingw32
 cc=$(command -v $triple-gcc-posix || command -v $triple-gcc)
-packages=(lua5.1 lua-filesystem expat)
+packages=(lua5.1 lua-filesystem expat luasocket)
 
 # As root apt would otherwise warn that its sandbox user cannot read the cache.
 apt_opts=(-qq)
@@ -53,7 +58,12 @@ trap 'rm -rf "$work"' EXIT
 stage=$work/prefix
 mkdir -p "$stage/bin" "$stage/lib" "$stage/include"
 cd "$work"
-apt-get "${apt_opts[@]}" source "${packages[@]}" >/dev/null
+apt-get "${apt_opts[@]}" source "${packages[@]:0:3}" >/dev/null
+# LuaSocket's Debian changes touch only its packaging; a mirror that lacks them
+# still gave the verified upstream tarball, which is then unpacked as it is.
+if ! apt-get "${apt_opts[@]}" source luasocket >/dev/null 2>luasocket.err; then
+  tar xzf luasocket_*.orig.tar.gz 2>/dev/null || { cat luasocket.err >&2; exit 1; }
+fi
 
 # Lua 5.1: the core and the standard libraries, without the stand-alone programs.
 lua_src=$(echo "$work"/lua5.1-*/src)
@@ -85,6 +95,21 @@ cmake -S "$expat_src" -B expat-build -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
 cmake --build expat-build -j2 >/dev/null
 cmake --install expat-build >/dev/null
 rm -rf "$stage/lib/cmake" "$stage/share"
+
+# LuaSocket: the socket and mime cores as Lua C modules against lua51.dll.
+socket_src=$(echo "$work"/luasocket-*/src)
+mkdir -p socket-obj "$stage/lua/socket" "$stage/lua/mime"
+for c in luasocket timeout buffer io auxiliar compat options inet wsocket except select tcp udp mime; do
+  "$cc" -O2 -DLUA_BUILD_AS_DLL -DLUASOCKET_NODEBUG -DWINVER=0x0601 -D_WIN32_WINNT=0x0601 \
+    -I"$stage/include" -c "$socket_src/$c.c" -o "socket-obj/$c.o"
+done
+(cd socket-obj &&
+  "$cc" -shared -s -static-libgcc -o "$stage/lua/socket/core.dll" luasocket.o timeout.o buffer.o io.o \
+    auxiliar.o compat.o options.o inet.o wsocket.o except.o select.o tcp.o udp.o \
+    "$stage/lib/liblua51.dll.a" -lws2_32 &&
+  "$cc" -shared -s -static-libgcc -o "$stage/lua/mime/core.dll" mime.o compat.o "$stage/lib/liblua51.dll.a")
+cp "$socket_src"/{ltn12,socket,mime}.lua "$stage/lua/"
+cp "$socket_src"/{http,url,tp,ftp,headers,smtp}.lua "$stage/lua/socket/"
 
 printf '%s\n' $dsc_names >"$stage/versions.txt"
 echo "$key" >"$stage/.key"

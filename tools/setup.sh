@@ -6,7 +6,8 @@ set -euo pipefail
 what=${1:-linux}
 linux_packages=(build-essential cmake pkg-config
   liblua5.1-0-dev lua-filesystem-dev libexpat1-dev
-  libgtest-dev libbenchmark-dev)
+  libgtest-dev libbenchmark-dev
+  lua-socket rsyslog)
 windows_packages=(mingw-w64 wine64 dpkg-dev)
 # clang with its sanitizer and fuzzer runtimes, for tools/fuzz.sh
 fuzz_packages=(clang libclang-rt-14-dev)

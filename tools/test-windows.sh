@@ -129,3 +129,11 @@ fi
 grep -q 'cannot load lua51.dll' "$scratch/bare.out" ||
   { echo "test-windows: no event for the missing lua51.dll:" >&2; cat "$scratch/bare.out" >&2; exit 1; }
 echo "test-windows: without lua51.dll the load is refused with its event"
+
+# The syslog example under Wine: LuaSocket from the installed lua\ folder, and
+# the same log delivered to a local rsyslogd as on Linux.
+echo "== End to end: examples/syslog under Wine to a local rsyslogd"
+tools/setup.sh linux >/dev/null
+bash tests/examples/syslog_end_to_end.sh "$linux/host/quillharbor-replay" "$linux/filter/quillharbor.so" \
+  "$PWD/examples" "$linux/host/quillharbor-sample-log" \
+  --wine "$wine" "$scratch/host/quillharbor-replay.exe" "$scratch/filter"

@@ -69,13 +69,25 @@ end
 local ESCAPES = { ['"'] = '\\"', ["\\"] = "\\\\", ["\b"] = "\\b", ["\f"] = "\\f",
                   ["\n"] = "\\n", ["\r"] = "\\r", ["\t"] = "\\t" }
 
+-- The length of the valid UTF-8 sequence at i, or nil: no overlong forms, no
+-- surrogates, nothing above U+10FFFF.
 local function utf8_length(s, i)
-  local c = s:byte(i)
-  local n = c >= 0xF0 and c <= 0xF4 and 4 or c >= 0xE0 and 3 or c >= 0xC2 and c <= 0xDF and 2 or nil
-  if not n or i + n - 1 > #s then return nil end
-  for k = i + 1, i + n - 1 do
+  local c, c2 = s:byte(i, i + 1)
+  local n, low, high = nil, 0x80, 0xBF
+  if c >= 0xC2 and c <= 0xDF then n = 2
+  elseif c >= 0xE0 and c <= 0xEF then
+    n = 3
+    if c == 0xE0 then low = 0xA0 elseif c == 0xED then high = 0x9F end
+  elseif c >= 0xF0 and c <= 0xF4 then
+    n = 4
+    if c == 0xF0 then low = 0x90 elseif c == 0xF4 then high = 0x8F end
+  else
+    return nil
+  end
+  if not c2 or c2 < low or c2 > high then return nil end
+  for k = i + 2, i + n - 1 do
     local b = s:byte(k)
-    if b < 0x80 or b > 0xBF then return nil end
+    if not b or b < 0x80 or b > 0xBF then return nil end
   end
   return n
 end

@@ -1,0 +1,306 @@
+-- syslog.lua: ships every request to the farm's log collector as one RFC 5424
+-- syslog message whose text is a JSON object, over TCP (octet-counted frames,
+-- RFC 6587) or UDP. rsyslog, syslog-ng, Fluent Bit, Vector, Logstash and
+-- Graylog all take it.
+--
+--   <134>1 2026-12-07T10:00:00.123Z web01 quillharbor - request - {"n":0,"status":200,...}
+--
+-- PROCID is "-" (Lua cannot tell the process id); MSGID is "request" for a
+-- request and "dropped" for the message that reports lost ones; structured
+-- data is "-"; the JSON object holds the record number "n" (counted from 0 at
+-- each load, so a gap shows a loss) and the same fields as examples/jsonl.
+--
+-- on_enqueue only picks fields on the request thread. The network work is done
+-- by the worker in on_dequeue, which keeps messages and sends them in batches,
+-- one send per batch: when BATCH_SIZE are held, or when the oldest has waited
+-- BATCH_AGE_MS. There is no timer: a quiet server sends what it holds with the
+-- next record, or when the filter unloads (on_term, within TERM_TIMEOUT).
+--
+-- When the collector is away or slow, connects and sends give up after short
+-- timeouts, the next attempt waits (BACKOFF_MIN doubling up to BACKOFF_MAX),
+-- and at most MAX_BUFFERED messages are kept: the oldest beyond are dropped and
+-- counted. When a connection is back the count goes first, as a "dropped"
+-- message {"dropped":K}, and once it is sent a trace line says
+-- "syslog.lua: dropped K messages". Messages still held when on_term gives up
+-- are dropped and reported by a trace line alone.
+--
+-- What is delivered: a message is retired once the kernel has taken all of its
+-- bytes; it is never sent twice (at most once). Before each send the script
+-- checks that the collector has not closed the connection; if it closes it
+-- after that check, the bytes of that last send are lost without being
+-- counted. A message cut by a failed send is sent again whole on the next
+-- connection. UDP tells nothing of delivery at all.
+
+-- Settings ------------------------------------------------------------------
+local COLLECTOR_HOST = "127.0.0.1"   -- an address or a name (resolved when connecting)
+local COLLECTOR_PORT = 514
+local PROTOCOL = "tcp"               -- "tcp" or "udp"
+local HOSTNAME = nil                 -- nil: this machine's name
+local FACILITY = 16                  -- 16 local0 ... 23 local7; 1 user
+local SEVERITY = 6                   -- 6 informational, 5 notice, 4 warning
+local BATCH_SIZE = 200               -- messages per send
+local BATCH_AGE_MS = 1000            -- longest a held message waits for more (while records come)
+local MAX_BUFFERED = 10000           -- messages held while the collector is away
+local CONNECT_TIMEOUT = 0.5          -- seconds
+local SEND_TIMEOUT = 0.5             -- seconds one send may block
+local BACKOFF_MIN, BACKOFF_MAX = 0.5, 30 -- seconds between attempts while it is away
+local TERM_TIMEOUT = 5               -- seconds on_term may spend sending what is held
+-- LuaSocket: the distribution's on Linux; in the folder that the Windows build
+-- installs it lies in lua\ beside quillharbor.dll, two levels above this file.
+local LUA_DIR = (debug.getinfo(1, "S").source:match("^@(.*[/\\])") or "") .. "../../lua/"
+package.path, package.cpath = LUA_DIR .. "?.lua;" .. package.path, LUA_DIR .. "?.dll;" .. package.cpath
+-- ----------------------------------------------------------------------------
+
+local have_socket, socket = pcall(require, "socket")
+
+local VARIABLES = {
+  { "REQUEST_METHOD", "method" }, { "URL", "url" }, { "QUERY_STRING", "query" },
+  { "REMOTE_ADDR", "client" }, { "REMOTE_USER", "user" }, { "HTTP_HOST", "host" },
+  { "HTTP_USER_AGENT", "agent" }, { "HTTP_REFERER", "referer" },
+}
+local NUMBERS = { "status", "win32_status", "bytes_sent", "bytes_recvd", "time_ms" }
+
+function on_enqueue(handle)
+  local ctx = enqueue_context.new(handle)
+  local fields = {
+    status = ctx:http_status(), win32_status = ctx:win32_status(),
+    bytes_sent = ctx:bytes_sent(), bytes_recvd = ctx:bytes_recvd(),
+    time_ms = ctx:process_time(),
+    -- When the filter saw the request, with milliseconds; formatted later.
+    logged = have_socket and string.format("%.3f", socket.gettime()) or os.time(),
+  }
+  for _, v in ipairs(VARIABLES) do fields[v[2]] = ctx:server_variable(v[1]) end
+  return true, fields
+end
+
+-- JSON ------------------------------------------------------------------------
+-- ", \ and control characters are escaped. Valid UTF-8 (no overlong forms, no
+-- surrogates, nothing above U+10FFFF) passes as it is; any other byte is
+-- written as \u00XX, read as Latin-1, so that the payload is always valid.
+local ESCAPES = { ['"'] = '\\"', ["\\"] = "\\\\", ["\b"] = "\\b", ["\f"] = "\\f",
+                  ["\n"] = "\\n", ["\r"] = "\\r", ["\t"] = "\\t" }
+
+local function utf8_length(s, i)
+  local c, c2 = s:byte(i, i + 1)
+  local n, low, high = nil, 0x80, 0xBF
+  if c >= 0xC2 and c <= 0xDF then n = 2
+  elseif c >= 0xE0 and c <= 0xEF then
+    n = 3
+    if c == 0xE0 then low = 0xA0 elseif c == 0xED then high = 0x9F end
+  elseif c >= 0xF0 and c <= 0xF4 then
+    n = 4
+    if c == 0xF0 then low = 0x90 elseif c == 0xF4 then high = 0x8F end
+  else
+    return nil
+  end
+  if not c2 or c2 < low or c2 > high then return nil end
+  for k = i + 2, i + n - 1 do
+    local b = s:byte(k)
+    if not b or b < 0x80 or b > 0xBF then return nil end
+  end
+  return n
+end
+
+local function json_string(s)
+  if not s:find('[%c"\\\128-\255]') then return '"' .. s .. '"' end
+  local parts, i = {}, 1
+  while i <= #s do
+    local c = s:byte(i)
+    local n = c >= 0x80 and utf8_length(s, i)
+    if n then
+      parts[#parts + 1] = s:sub(i, i + n - 1)
+      i = i + n
+    else
+      local ch = s:sub(i, i)
+      parts[#parts + 1] = ESCAPES[ch] or (c < 0x20 or c >= 0x7F) and string.format("\\u%04x", c) or ch
+      i = i + 1
+    end
+  end
+  return '"' .. table.concat(parts) .. '"'
+end
+
+local ORDER = { "status", "win32_status", "bytes_sent", "bytes_recvd", "time_ms" }
+for _, v in ipairs(VARIABLES) do ORDER[#ORDER + 1] = v[2] end
+local IS_NUMBER = {}
+for _, name in ipairs(NUMBERS) do IS_NUMBER[name] = true end
+
+local function payload(fields, n)
+  local parts = { '"n":' .. string.format("%d", n) }
+  for _, key in ipairs(ORDER) do
+    local value = fields[key]
+    if value ~= nil then
+      local text = IS_NUMBER[key] and tonumber(value) and value or json_string(value)
+      parts[#parts + 1] = '"' .. key .. '":' .. text
+    end
+  end
+  return "{" .. table.concat(parts, ",") .. "}"
+end
+
+-- Messages ----------------------------------------------------------------------
+local header_tail -- " HOSTNAME quillharbor - "
+
+local function message(msgid, seconds, text)
+  local whole = math.floor(seconds)
+  local m = string.format("<%d>1 %s.%03dZ%s%s - %s", FACILITY * 8 + SEVERITY,
+    os.date("!%Y-%m-%dT%H:%M:%S", whole), math.floor((seconds - whole) * 1000),
+    header_tail, msgid, text)
+  if PROTOCOL == "udp" then return m end
+  return #m .. " " .. m -- octet counting
+end
+
+-- The buffer: held[first..last], oldest first. notice[i] is the count that a
+-- "dropped" message at i reports. head_sent bytes of held[first] went out on
+-- the current connection.
+local held, notice, first, last, head_sent = {}, {}, 1, 0, 0
+local held_since          -- when the oldest held message came
+local dropped = 0         -- dropped and not yet reported in a sent message
+local conn, next_attempt, backoff = nil, 0, BACKOFF_MIN
+
+local function now() return socket.gettime() end
+
+local function drop_oldest()
+  local victim = first
+  -- A message half sent on a live connection must finish: drop the next one.
+  if head_sent > 0 then victim = first + 1 end
+  if notice[victim] then
+    dropped = dropped + notice[victim] -- its count goes into the next notice
+    notice[victim] = nil
+  else
+    dropped = dropped + 1
+  end
+  if victim ~= first then
+    held[victim], notice[victim] = held[first], notice[first]
+  end
+  held[first], notice[first] = nil, nil
+  first = first + 1
+end
+
+local function hold(m)
+  if first > last then held_since = now() end
+  last = last + 1
+  held[last] = m
+  while last - first + 1 > MAX_BUFFERED do drop_oldest() end
+end
+
+local function retire()
+  if notice[first] then
+    ndebug("syslog.lua: dropped " .. notice[first] .. " messages")
+    notice[first] = nil
+  end
+  held[first] = nil
+  first = first + 1
+  head_sent = 0
+  if first > last then held_since = nil end
+end
+
+local function disconnect()
+  if conn then conn:close() end
+  conn, head_sent = nil, 0
+end
+
+local function fail(err)
+  -- A timeout keeps a TCP connection: the rest of a message goes on it later.
+  if err ~= "timeout" or PROTOCOL == "udp" then disconnect() end
+  next_attempt = now() + backoff
+  backoff = math.min(backoff * 2, BACKOFF_MAX)
+end
+
+-- Collectors never write on a syslog connection: a readable one has been
+-- closed (or reset) by the collector, and what went into it may be lost.
+local function collector_closed()
+  local readable = socket.select({ conn }, nil, 0)
+  if not readable[conn] then return false end
+  conn:settimeout(0)
+  local _, err = conn:receive(65536)
+  conn:settimeout(SEND_TIMEOUT)
+  return err == "closed"
+end
+
+local function connect()
+  local c, err = PROTOCOL == "udp" and socket.udp() or socket.tcp()
+  if not c then return fail(err) end
+  c:settimeout(CONNECT_TIMEOUT)
+  local ok
+  if PROTOCOL == "udp" then ok, err = c:setpeername(COLLECTOR_HOST, COLLECTOR_PORT)
+  else ok, err = c:connect(COLLECTOR_HOST, COLLECTOR_PORT) end
+  if not ok then
+    c:close()
+    return fail(err)
+  end
+  c:settimeout(SEND_TIMEOUT)
+  conn, head_sent, backoff = c, 0, BACKOFF_MIN
+  if dropped > 0 then -- the count goes first
+    first = first - 1
+    held[first], notice[first] = message("dropped", now(), '{"dropped":' .. dropped .. "}"), dropped
+    dropped = 0
+    held_since = held_since or now()
+  end
+end
+
+-- Sends what is held, BATCH_SIZE messages per send; false when some is left.
+local function send_held()
+  if now() < next_attempt then return false end
+  if not conn then
+    connect()
+    if not conn then return false end
+  elseif PROTOCOL == "tcp" and collector_closed() then
+    disconnect()
+    connect()
+    if not conn then return false end
+  end
+  while first <= last do
+    if PROTOCOL == "udp" then
+      local ok, err = conn:send(held[first])
+      if not ok then fail(err) return false end
+      retire()
+    else
+      local upto = math.min(last, first + BATCH_SIZE - 1)
+      local data = table.concat(held, "", first, upto)
+      local sent, err, partial = conn:send(data, head_sent + 1)
+      local taken = sent or partial or head_sent
+      while first <= upto and #held[first] <= taken do
+        taken = taken - #held[first]
+        retire()
+      end
+      head_sent = taken
+      if not sent then fail(err) return false end
+    end
+  end
+  backoff = BACKOFF_MIN
+  return true
+end
+
+-- Callbacks ---------------------------------------------------------------------
+function on_init()
+  if not have_socket then
+    ndebug("syslog.lua: cannot load LuaSocket: " .. tostring(socket))
+    return false -- refuses the load: the event log gets code 7
+  end
+  local name = HOSTNAME or socket.dns.gethostname() or "-"
+  name = name:gsub("[^!-~]", "_"):sub(1, 255)
+  header_tail = " " .. (name == "" and "-" or name) .. " quillharbor - "
+  return true
+end
+
+function on_dequeue(fields, n)
+  hold(message("request", tonumber(fields.logged) or now(), payload(fields, n)))
+  if last - first + 1 >= BATCH_SIZE or (now() - held_since) * 1000 >= BATCH_AGE_MS then
+    send_held()
+  end
+end
+
+function on_term()
+  local deadline = now() + TERM_TIMEOUT
+  next_attempt = 0 -- one attempt at once, whatever the backoff
+  while first <= last and now() < deadline do
+    next_attempt = math.min(next_attempt, deadline)
+    if not send_held() then socket.sleep(math.max(0, math.min(next_attempt, deadline) - now())) end
+  end
+  local left = 0
+  for i = first, last do left = left + (notice[i] or 1) end
+  disconnect()
+  if dropped + left > 0 then
+    ndebug("syslog.lua: dropped " .. (dropped + left) .. " messages (collector unreachable at unload)")
+  end
+  return true
+end
