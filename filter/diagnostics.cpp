@@ -3,6 +3,7 @@
 #include <atomic>
 #include <sstream>
 
+#include "filter/trace_file.h"
 #include "platform/debug_output.h"
 #include "platform/event_log.h"
 #include "platform/thread_id.h"
@@ -23,6 +24,7 @@ void set_outlets(quillharbor_event_outlet event, quillharbor_trace_outlet trace,
 }
 
 void report_event(std::uint16_t type, std::uint32_t identifier, const char* text) noexcept {
+  append_trace_event(type == event_success, identifier, text);
   if (const auto outlet = event_outlet.load()) {
     outlet(outlet_context.load(), type, identifier, text);
     return;
@@ -40,6 +42,7 @@ void debug_trace(const std::string& text) noexcept {
     if (!line) return;
     // Handed on zero-terminated, so an embedded NUL cuts the line there.
     const std::string whole = line.str();
+    append_trace_file(text);
     if (const auto outlet = trace_outlet.load()) {
       outlet(outlet_context.load(), whole.c_str());
       return;
