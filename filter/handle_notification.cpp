@@ -5,7 +5,9 @@
 #include <sstream>
 
 #include "filter/diagnostics.h"
+#include "filter/queue_limit.h"
 #include "script/callbacks.h"
+#include "script/time_limit.h"
 
 namespace {
 
@@ -19,11 +21,11 @@ void trace_failure(const char* what) noexcept {
   }
 }
 
-// Runs on_enqueue; every failure ends here as one trace line and no record.
-record* make_record(script_state& state, request_handle& handle) noexcept {
+// Runs on_enqueue; every failure ends here as one trace line, counted, and no record.
+record* make_record(script_state& state, request_handle& handle, filter_counters& counters) noexcept {
   record* made = nullptr;
   try {
-    if (run_on_enqueue(state, &handle, made)) return made;
+    return run_on_enqueue(state, &handle, made) ? made : nullptr;
   } catch (const script_exec_error& e) {
     try {
       std::ostringstream text;
@@ -40,6 +42,7 @@ record* make_record(script_state& state, request_handle& handle) noexcept {
   } catch (...) {
     trace_failure("unexpected failure");
   }
+  counters.count_enqueue_failure();
   return nullptr;
 }
 
@@ -58,7 +61,8 @@ DWORD handle_notification(filter_state& filter, HTTP_FILTER_CONTEXT* context,
   }
 
   request_handle handle{context, static_cast<HTTP_FILTER_LOG*>(notification)};
-  record* made = make_record(*state, handle);
+  const callback_deadline deadline(filter.settings.time_limit);
+  record* made = make_record(*state, handle, filter.counters);
 
   // The state goes back before the record is queued: no thread ever holds
   // both queues' locks.
@@ -67,9 +71,11 @@ DWORD handle_notification(filter_state& filter, HTTP_FILTER_CONTEXT* context,
   } catch (...) {
     trace_failure("the state pool failed");
   }
+  if (made != nullptr && drop_when_full(filter, made)) made = nullptr;
   if (made != nullptr) {
     try {
       filter.record_queue->put(made);
+      filter.counters.count_queued(filter.record_queue->size());
     } catch (const std::bad_alloc&) {
       delete made;  // not stored: still ours
       trace_failure("not enough memory");
