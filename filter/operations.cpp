@@ -38,7 +38,15 @@ void start_operations(filter_state& filter) {
 
 void offer_counters(filter_state& filter) {
   lua_State* L = filter.main_state->L;
-  if (lua_cpcall(L, register_in_state, &filter.counters) != 0) {
+  // A hook the script set must not see this call: on_init is its first.
+  const lua_Hook hook = lua_gethook(L);
+  const int mask = lua_gethookmask(L);
+  const int count = lua_gethookcount(L);
+  lua_sethook(L, nullptr, 0, 0);
+  const int status = lua_cpcall(L, register_in_state, &filter.counters);
+  lua_sethook(L, hook, mask, count);
+  if (status != 0) {
+    // Only memory can fail here: the global is set raw.
     lua_settop(L, 0);
     throw std::bad_alloc();
   }

@@ -29,7 +29,9 @@ int quillharbor_counters(lua_State* L) {
 }  // namespace
 
 void register_counters(lua_State* L, const filter_counters* counters) {
+  lua_pushliteral(L, "quillharbor_counters");
   lua_pushlightuserdata(L, const_cast<filter_counters*>(counters));
   lua_pushcclosure(L, quillharbor_counters, 1);
-  lua_setfield(L, LUA_GLOBALSINDEX, "quillharbor_counters");
+  // Raw: a script that guards its globals with a metatable must not see it.
+  lua_rawset(L, LUA_GLOBALSINDEX);
 }

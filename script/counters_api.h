@@ -4,7 +4,7 @@
 struct lua_State;
 class filter_counters;
 
-// Sets the global quillharbor_counters to a function returning a new table of
-// the counters. `counters` must outlive the state. Raises Lua errors: call it
+// Sets the global quillharbor_counters (raw, past any metatable of the globals)
+// to a function returning a new table of the counters. `counters` must outlive the state. Raises Lua errors: call it
 // under protection.
 void register_counters(lua_State* L, const filter_counters* counters);
