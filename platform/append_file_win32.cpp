@@ -29,9 +29,10 @@ bool append_file::open(const std::string& path) noexcept {
   close();
   const std::wstring name = wide(path);
   if (name.empty()) return false;
-  // Appending only: every write lands at the end, also beside other writers.
-  // Others may read, write, rename and delete it meanwhile.
-  HANDLE file = CreateFileW(name.c_str(), FILE_APPEND_DATA,
+  // Appending only: every write lands at the end, also beside other writers;
+  // its attributes give the size. Others may read, write, rename and delete
+  // it meanwhile.
+  HANDLE file = CreateFileW(name.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
