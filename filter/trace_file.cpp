@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 #include "platform/append_file.h"
 #include "platform/clock.h"
@@ -17,7 +18,7 @@ constexpr std::chrono::milliseconds longest_wait{100};
 
 struct trace_file {
   std::atomic<bool> open{false};  // read without the lock: no file, no cost
-  std::timed_mutex lock;          // around the file and the fields below
+  std::mutex lock;                // around the file and the fields below
   platform::append_file file;
   std::string path;
   std::int64_t max_size = 0;
@@ -28,6 +29,20 @@ struct trace_file {
 trace_file& the_trace_file() {
   static trace_file file;
   return file;
+}
+
+// Takes the lock unless it stays held for `longest_wait`. A loop of try_lock,
+// not a timed lock: every thread checker understands it.
+bool lock_within(std::mutex& lock) {
+  const auto until = std::chrono::steady_clock::now() + longest_wait;
+  for (int tries = 0; !lock.try_lock(); ++tries) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    if (tries < 64)
+      std::this_thread::yield();
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 // Days since 1970-01-01 to the civil date (the proleptic Gregorian calendar).
@@ -85,7 +100,7 @@ std::string utc_stamp(std::int64_t milliseconds) {
 
 bool open_trace_file(const std::string& path, std::int64_t max_size) noexcept {
   trace_file& trace = the_trace_file();
-  std::lock_guard<std::timed_mutex> hold(trace.lock);
+  std::lock_guard<std::mutex> hold(trace.lock);
   trace.open.store(false);
   try {
     trace.path = path;
@@ -103,7 +118,7 @@ bool open_trace_file(const std::string& path, std::int64_t max_size) noexcept {
 
 void close_trace_file() noexcept {
   trace_file& trace = the_trace_file();
-  std::lock_guard<std::timed_mutex> hold(trace.lock);
+  std::lock_guard<std::mutex> hold(trace.lock);
   trace.open.store(false);
   trace.file.close();
 }
@@ -122,11 +137,11 @@ void append_trace_file(const std::string& text) noexcept {
     for (std::size_t at = start; at < line.size(); ++at)
       if (line[at] == '\n' || line[at] == '\r') line[at] = ' ';
     line += '\n';
-    std::unique_lock<std::timed_mutex> hold(trace.lock, longest_wait);
-    if (!hold.owns_lock()) {
+    if (!lock_within(trace.lock)) {
       trace.lost.fetch_add(1);  // the next writer to get in notes the loss
       return;
     }
+    const std::lock_guard<std::mutex> hold(trace.lock, std::adopt_lock);
     if (trace.file.is_open()) write_locked(trace, line);
   } catch (...) {
     // Out of memory: the line is lost, as an unheard debug line is.
