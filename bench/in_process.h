@@ -33,6 +33,8 @@ class request_side {
   request_side& operator=(const request_side&) = delete;
 
   void notify(reference_request& request);
+  // Sets the queue limit; only while nobody notifies.
+  void set_queue_limit(std::int32_t limit) { filter_.settings.queue_limit = limit; }
   guarded_queue<record>& records() { return *filter_.record_queue; }
   // Destroys every queued record. Only while nobody notifies.
   void clear_records();

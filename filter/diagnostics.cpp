@@ -6,7 +6,7 @@
 #include <string>
 
 #include "filter/text_cut.h"
-
+#include "filter/trace_file.h"
 #include "platform/debug_output.h"
 #include "platform/event_log.h"
 #include "platform/thread_id.h"
@@ -37,6 +37,7 @@ void report_event(std::uint16_t type, std::uint32_t identifier, const char* text
   } catch (...) {
     text = "quillharbor: an event text too long to keep";
   }
+  append_trace_event(type == event_success, identifier, text);
   if (const auto outlet = event_outlet.load()) {
     outlet(outlet_context.load(), type, identifier, text);
     return;
@@ -56,6 +57,7 @@ void debug_trace(const std::string& text) noexcept {
     if (!line) return;
     // Handed on zero-terminated, so an embedded NUL cuts the line there.
     const std::string whole = line.str();
+    append_trace_file(text);
     if (const auto outlet = trace_outlet.load()) {
       outlet(outlet_context.load(), whole.c_str());
       return;

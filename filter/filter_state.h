@@ -1,13 +1,16 @@
 // Everything a loaded filter holds, one instance per loaded module.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "filter/counters.h"
 #include "script/record.h"
 #include "script/script_state.h"
 #include "settings/settings_record.h"
+#include "workqueue/drain_clock.h"
 #include "workqueue/guarded_queue.h"
 #include "workqueue/worker.h"
 
@@ -30,6 +33,9 @@ struct filter_state {
   // On the heap, so that unload can leave it to a worker not known to have ended.
   worker_context* worker = nullptr;
   platform::thread_handle worker_thread = nullptr;
+  filter_counters counters;                      // from load to unload
+  drain_clock drain;                             // the drain limit, shared with the worker
+  std::atomic<std::int64_t> next_drop_trace{0};  // steady ms before which a drop is not traced
 };
 
 // The module's one filter.

@@ -5,8 +5,10 @@
 #include <sstream>
 
 #include "filter/diagnostics.h"
+#include "filter/queue_limit.h"
 #include "platform/thread.h"
 #include "script/callbacks.h"
+#include "script/time_limit.h"
 
 namespace {
 
@@ -20,11 +22,11 @@ void trace_failure(const char* what) noexcept {
   }
 }
 
-// Runs on_enqueue; every failure ends here as one trace line and no record.
-record* make_record(script_state& state, request_handle& handle) noexcept {
+// Runs on_enqueue; every failure ends here as one trace line, counted, and no record.
+record* make_record(script_state& state, request_handle& handle, filter_counters& counters) noexcept {
   record* made = nullptr;
   try {
-    if (run_on_enqueue(state, &handle, made)) return made;
+    return run_on_enqueue(state, &handle, made) ? made : nullptr;
   } catch (const script_exec_error& e) {
     try {
       std::ostringstream text;
@@ -41,6 +43,7 @@ record* make_record(script_state& state, request_handle& handle) noexcept {
   } catch (...) {
     trace_failure("unexpected failure");
   }
+  counters.count_enqueue_failure();
   return nullptr;
 }
 
@@ -74,14 +77,17 @@ DWORD handle_notification(filter_state& filter, HTTP_FILTER_CONTEXT* context,
   }
 
   request_handle handle{context, static_cast<HTTP_FILTER_LOG*>(notification)};
-  record* made = make_record(*state, handle);
+  const callback_deadline deadline(filter.settings.time_limit);
+  record* made = make_record(*state, handle, filter.counters);
 
   // The state goes back before the record is queued: no thread ever holds
   // both queues' locks.
   give_back(*filter.state_pool, state);
+  if (made != nullptr && drop_when_full(filter, made)) made = nullptr;
   if (made != nullptr) {
     try {
       filter.record_queue->put(made);
+      filter.counters.count_queued(filter.record_queue->size());
     } catch (const std::bad_alloc&) {
       delete made;  // not stored: still ours
       trace_failure("not enough memory");

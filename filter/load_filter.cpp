@@ -5,8 +5,10 @@
 #include <sstream>
 
 #include "filter/diagnostics.h"
+#include "filter/operations.h"
 #include "platform/dependencies.h"
 #include "script/callbacks.h"
+#include "script/time_limit.h"
 #include "settings/load_settings.h"
 #include "settings/mxml.h"
 #include "workqueue/semaphore.h"
@@ -32,12 +34,14 @@ void write_version(HTTP_FILTER_VERSION* version) {
   version->dwFlags = filter_flags;
 }
 
-// Opens one state from the script, raising `memory_code` or `syntax_code`.
+// Opens one state from the script, raising `memory_code` or `syntax_code`; its
+// main chunk is held to the time limit.
 script_state* open_state(const std::string& script_path, std::int32_t memory_code,
-                         std::int32_t syntax_code) {
+                         std::int32_t syntax_code, std::int32_t time_limit) {
   auto* state = new script_state;
   try {
-    open_script_state(*state, script_path);
+    const callback_deadline deadline(time_limit);
+    open_script_state(*state, script_path, time_limit > 0);
   } catch (const script_load_error& e) {
     delete state;  // holds no Lua state: opening failed
     if (e.code == 1) throw init_error{memory_code, "quillharbor failed to load (script memory)"};
@@ -61,15 +65,17 @@ void read_settings(filter_state& filter) {
 
 void open_states(filter_state& filter) {
   const std::string& path = filter.settings.script_path;
-  filter.main_state = open_state(path, 3, 4);
+  const std::int32_t limit = filter.settings.time_limit;
+  filter.main_state = open_state(path, 3, 4, limit);
   filter.pool_states.reserve(static_cast<std::size_t>(filter.settings.pool_size));
   for (std::int32_t i = 0; i < filter.settings.pool_size; ++i)
-    filter.pool_states.push_back(open_state(path, 5, 6));
+    filter.pool_states.push_back(open_state(path, 5, 6, limit));
 }
 
 void initialise_script(filter_state& filter) {
   bool ok = false;
   try {
+    const callback_deadline deadline(filter.settings.time_limit);
     ok = run_on_init(*filter.main_state);
   } catch (const script_exec_error& e) {
     std::ostringstream text;
@@ -86,11 +92,13 @@ void initialise_script(filter_state& filter) {
 
 void build(filter_state& filter) {
   read_settings(filter);
+  start_operations(filter);
   // Before the first Lua call: the interpreter may be loaded only now.
   if (const char* missing = platform::load_dependencies())
     throw init_error{code_dependency,
                      std::string("quillharbor failed to load (cannot load ") + missing + ")"};
   open_states(filter);
+  offer_counters(filter);
   filter.state_pool = new guarded_queue<script_state>(
       filter.pool_states.data(), filter.pool_states.size(), queue_storage::fixed);
   initialise_script(filter);
@@ -100,6 +108,9 @@ void build(filter_state& filter) {
   filter.worker->record_queue = filter.record_queue;
   filter.worker->main_state = filter.main_state;
   filter.worker->process_interval = &filter.settings.process_interval;
+  filter.worker->time_limit = &filter.settings.time_limit;
+  filter.worker->drain = &filter.drain;
+  filter.worker->counters = &filter.counters;
   filter.worker_thread = start_worker(*filter.worker);
   if (filter.worker_thread == nullptr)
     throw init_error{9, "quillharbor failed to load (thread creation)"};
@@ -123,6 +134,7 @@ void release(filter_state& filter) noexcept {
 BOOL fail(filter_state& filter, std::int32_t code, const char* message) noexcept {
   release(filter);
   report_event(event_error, static_cast<std::uint32_t>(code), message);
+  finish_operations(filter, false);
   return FALSE;
 }
 

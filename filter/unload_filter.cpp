@@ -1,6 +1,8 @@
 #include "filter/load_filter.h"
 
+#include "filter/operations.h"
 #include "script/callbacks.h"
+#include "script/time_limit.h"
 #include "workqueue/worker_loop.h"
 
 namespace {
@@ -32,6 +34,7 @@ BOOL unload_filter(filter_state& filter) noexcept {
   filter.record_queue = nullptr;
 
   try {
+    const callback_deadline deadline(filter.settings.time_limit);
     if (filter.main_state != nullptr && !run_on_term(*filter.main_state)) result = FALSE;
   } catch (...) {
     // A failing on_term only turns the result; unload goes on to its end.
@@ -45,6 +48,7 @@ BOOL unload_filter(filter_state& filter) noexcept {
   filter.pool_states.shrink_to_fit();
   if (filter.main_state != nullptr) close_script_state(filter.main_state);
   filter.main_state = nullptr;
+  finish_operations(filter, true);
 
   // The web server unloads once per load; a second call finds nothing to do.
   filter.loaded = false;

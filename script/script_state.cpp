@@ -9,6 +9,7 @@
 
 #include "script/script_api.h"
 #include "script/script_state_alloc.h"
+#include "script/time_limit.h"
 
 // Setup, loading and the main chunk each run under lua_cpcall: any of them
 // can run out of memory, and an error outside protection would end the process.
@@ -72,7 +73,8 @@ void drop_file_finaliser(lua_State* L) {
 }
 
 // Takes over `L` (null when it could not be made).
-script_state& fill(script_state& out, lua_State* L, const std::string& script_path) {
+script_state& fill(script_state& out, lua_State* L, const std::string& script_path,
+                   bool watched = false) {
   if (L == nullptr) throw script_load_error{1};
   if (lua_cpcall(L, set_up, nullptr) != 0) {
     // No script has run: the only files are the standard ones.
@@ -80,6 +82,7 @@ script_state& fill(script_state& out, lua_State* L, const std::string& script_pa
     lua_close(L);
     throw script_load_error{1};
   }
+  if (watched) watch_time(L);  // before the main chunk, so that its coroutines inherit it
   if (lua_cpcall(L, load_and_run, const_cast<char*>(script_path.c_str())) != 0) {
     lua_close(L);
     throw script_load_error{2};
@@ -95,9 +98,9 @@ int report_panic(lua_State* L) {
 
 }  // namespace
 
-script_state& open_script_state(script_state& out, const std::string& script_path) {
+script_state& open_script_state(script_state& out, const std::string& script_path, bool watched) {
   out.L = nullptr;
-  return fill(out, luaL_newstate(), script_path);
+  return fill(out, luaL_newstate(), script_path, watched);
 }
 
 script_state& open_script_state_with_allocator(script_state& out, const std::string& script_path,

@@ -19,7 +19,9 @@ struct script_load_error {
 // Fills `out` with a new state: standard libraries, lfs, the script API, and
 // the script at `script_path` with its main chunk run once. Throws
 // script_load_error; `out` then holds no state and nothing is left open.
-script_state& open_script_state(script_state& out, const std::string& script_path);
+// `watched`: the time limit's hook is installed before the script runs.
+script_state& open_script_state(script_state& out, const std::string& script_path,
+                                bool watched = false);
 
 // Closes the Lua state (running its finalisers) and deletes `s`.
 void close_script_state(script_state* s) noexcept;

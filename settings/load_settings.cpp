@@ -13,7 +13,7 @@ constexpr std::int32_t min_process_interval = 0;
 constexpr std::int32_t default_pool_size = 5;
 constexpr std::int32_t min_pool_size = 1;
 
-enum class reader_state { at_root = 0, in_setting = 1, in_queue = 2, in_script = 3 };
+enum class reader_state { at_root = 0, in_setting = 1, in_queue = 2, in_script = 3, in_trace = 4 };
 
 // Owns one Expat parser.
 class parser_owner {
@@ -40,6 +40,21 @@ struct handler_context {
 
 bool is(const XML_Char* name, const char* expected) { return std::strcmp(name, expected) == 0; }
 
+bool read_number(const std::string& text, std::int32_t& field) { return read_int32(text, field); }
+bool read_number(const std::string& text, std::int64_t& field) { return read_int64(text, field); }
+
+// The rule of the later attributes, all off by default: absent or empty gives 0,
+// not a number keeps the field, below 0 becomes 0.
+template <class Field>
+void read_limit(const XML_Char** attributes, const char* name, Field& field) {
+  const std::string value = MXML::attribute(attributes, name);
+  if (value.empty())
+    field = 0;
+  else
+    read_number(value, field);
+  if (field < 0) field = 0;
+}
+
 void read_queue(settings_record& settings, const XML_Char** attributes) {
   const std::string interval = MXML::attribute(attributes, "process_interval");
   if (interval.empty())
@@ -47,6 +62,8 @@ void read_queue(settings_record& settings, const XML_Char** attributes) {
   else
     read_int32(interval, settings.process_interval);
   if (settings.process_interval < min_process_interval) settings.process_interval = min_process_interval;
+  read_limit(attributes, "limit", settings.queue_limit);
+  read_limit(attributes, "drain_limit", settings.drain_limit);
 }
 
 void read_script(settings_record& settings, const XML_Char** attributes) {
@@ -57,6 +74,12 @@ void read_script(settings_record& settings, const XML_Char** attributes) {
   else
     read_int32(pool_size, settings.pool_size);
   if (settings.pool_size < min_pool_size) settings.pool_size = min_pool_size;
+  read_limit(attributes, "time_limit", settings.time_limit);
+}
+
+void read_trace(settings_record& settings, const XML_Char** attributes) {
+  settings.trace_path = MXML::attribute(attributes, "path");
+  read_limit(attributes, "max_size", settings.trace_max_size);
 }
 
 void start_element(handler_context& context, const XML_Char* name, const XML_Char** attributes) {
@@ -72,10 +95,14 @@ void start_element(handler_context& context, const XML_Char* name, const XML_Cha
       } else if (is(name, "script")) {
         read_script(context.settings, attributes);
         context.state = reader_state::in_script;
+      } else if (is(name, "trace")) {
+        read_trace(context.settings, attributes);
+        context.state = reader_state::in_trace;
       }
       return;
     case reader_state::in_queue:
     case reader_state::in_script:
+    case reader_state::in_trace:
       return;
   }
 }
@@ -86,6 +113,8 @@ void end_element(handler_context& context, const XML_Char* name) {
   else if (context.state == reader_state::in_queue && is(name, "queue"))
     context.state = reader_state::in_setting;
   else if (context.state == reader_state::in_script && is(name, "script"))
+    context.state = reader_state::in_setting;
+  else if (context.state == reader_state::in_trace && is(name, "trace"))
     context.state = reader_state::in_setting;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "filter/diagnostics.h"
+#include "workqueue/worker_limits.h"
 #include "workqueue/worker_loop.h"
 
 namespace {
@@ -23,16 +24,14 @@ void trace(Compose compose) noexcept {
 
 void pause_after_record(const worker_context& context) noexcept {
   const std::int32_t interval = *context.process_interval;
-  if (interval > 0) platform::sleep_milliseconds(static_cast<std::uint32_t>(interval));
+  if (interval > 0) pause_within_drain(context, static_cast<std::uint32_t>(interval));
 }
 
 void worker_main(void* argument) noexcept {
   worker_context& context = *static_cast<worker_context*>(argument);
   run_worker_loop(
       *context.record_queue, context.running,
-      [&context](record* rec, std::int32_t number) {
-        run_on_dequeue(*context.main_state, rec, number);
-      },
+      [&context](record* rec, std::int32_t number) { dequeue_within_limits(context, rec, number); },
       [&context]() noexcept { pause_after_record(context); });
 }
 
@@ -74,11 +73,13 @@ platform::thread_handle start_worker(worker_context& context) noexcept {
 
 worker_end stop_worker(worker_context& context, platform::thread_handle thread) noexcept {
   context.running.store(false);
+  if (context.drain != nullptr) context.drain->begin();
   // Waiting would never end, or did not: the thread is let go.
   if (!wake_worker(*context.record_queue) || !platform::wait_thread(thread)) {
     platform::close_thread(thread);
     return worker_end::unconfirmed;
   }
+  count_left_over(context);
   destroy_stranded(*context.record_queue);
   return platform::close_thread(thread) ? worker_end::stopped : worker_end::close_failed;
 }

@@ -6,7 +6,9 @@
 
 #include "platform/thread.h"
 #include "script/record.h"
+#include "filter/counters.h"
 #include "script/script_state.h"
+#include "workqueue/drain_clock.h"
 #include "workqueue/guarded_queue.h"
 
 // What the worker reads; owned by the filter, outlives the thread.
@@ -15,6 +17,9 @@ struct worker_context {
   script_state* main_state = nullptr;
   const std::int32_t* process_interval = nullptr;  // read after every record
   std::atomic<bool> running{false};
+  const std::int32_t* time_limit = nullptr;  // per on_dequeue call; null: none
+  drain_clock* drain = nullptr;              // null: drain everything
+  filter_counters* counters = nullptr;       // null: nothing counted
 };
 
 // Sets the running flag and starts the thread; null when none could start.

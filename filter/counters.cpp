@@ -1,0 +1,52 @@
+#include "filter/counters.h"
+
+#include <sstream>
+
+std::size_t filter_counters::stripe_index() noexcept {
+  // Each thread takes the next stripe on its first count and keeps it.
+  static std::atomic<std::size_t> next{0};
+  thread_local const std::size_t index = next.fetch_add(1, std::memory_order_relaxed) % stripes;
+  return index;
+}
+
+void filter_counters::reset() noexcept {
+  for (request_side& side : stripes_) {
+    side.queued.store(0);
+    side.dropped_by_limit.store(0);
+    side.enqueue_failures.store(0);
+  }
+  worker_.dequeued.store(0);
+  worker_.dequeue_failures.store(0);
+  worker_.dropped_at_unload.store(0);
+  deepest_.store(0);
+}
+
+counter_values filter_counters::read() const noexcept {
+  counter_values values;
+  for (const request_side& side : stripes_) {
+    values.queued += side.queued.load(std::memory_order_relaxed);
+    values.dropped_by_limit += side.dropped_by_limit.load(std::memory_order_relaxed);
+    values.enqueue_failures += side.enqueue_failures.load(std::memory_order_relaxed);
+  }
+  values.dequeued = worker_.dequeued.load(std::memory_order_relaxed);
+  values.dequeue_failures = worker_.dequeue_failures.load(std::memory_order_relaxed);
+  values.dropped_at_unload = worker_.dropped_at_unload.load(std::memory_order_relaxed);
+  values.deepest = deepest_.load(std::memory_order_relaxed);
+  return values;
+}
+
+std::uint64_t filter_counters::dropped_by_limit() const noexcept {
+  std::uint64_t total = 0;
+  for (const request_side& side : stripes_) total += side.dropped_by_limit.load(std::memory_order_relaxed);
+  return total;
+}
+
+std::string counters_text(const counter_values& values) {
+  std::ostringstream text;
+  text << "counters:" << " queued:" << values.queued << " dequeued:" << values.dequeued
+       << " dropped_by_limit:" << values.dropped_by_limit
+       << " dropped_at_unload:" << values.dropped_at_unload
+       << " enqueue_failures:" << values.enqueue_failures
+       << " dequeue_failures:" << values.dequeue_failures << " deepest:" << values.deepest;
+  return text.str();
+}
