@@ -7,6 +7,8 @@
 // After lua.hpp: it declares luaopen_lfs with lua_State and no includes of its own.
 #include <lfs.h>
 
+#include "script/os_date.h"
+#include "script/process_guards.h"
 #include "script/script_api.h"
 #include "script/script_state_alloc.h"
 
@@ -31,6 +33,8 @@ void open_lfs(lua_State* L) {
 int set_up(lua_State* L) {
   luaL_openlibs(L);
   open_lfs(L);
+  install_os_date(L);
+  install_process_guards(L);
   register_script_api(L);
   return 0;
 }
