@@ -25,10 +25,18 @@ extern "C" void* run_thread(void* started) {
 
 }  // namespace
 
-thread_handle start_thread(thread_main main, void* argument) noexcept {
+thread_handle start_thread(thread_main main, void* argument, std::size_t stack_size) noexcept {
   auto* thread = new (std::nothrow) posix_thread{pthread_t{}, main, argument};
   if (thread == nullptr) return nullptr;
-  if (pthread_create(&thread->id, nullptr, run_thread, thread) != 0) {
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) {
+    delete thread;
+    return nullptr;
+  }
+  const bool made = (stack_size == 0 || pthread_attr_setstacksize(&attributes, stack_size) == 0) &&
+                    pthread_create(&thread->id, &attributes, run_thread, thread) == 0;
+  pthread_attr_destroy(&attributes);
+  if (!made) {
     delete thread;
     return nullptr;
   }

@@ -23,10 +23,11 @@ unsigned __stdcall run_thread(void* started) {
 
 }  // namespace
 
-thread_handle start_thread(thread_main main, void* argument) noexcept {
+thread_handle start_thread(thread_main main, void* argument, std::size_t stack_size) noexcept {
   auto* start = new (std::nothrow) thread_start{main, argument};
   if (start == nullptr) return nullptr;
-  const uintptr_t thread = _beginthreadex(nullptr, 0, run_thread, start, 0, nullptr);
+  const uintptr_t thread = _beginthreadex(nullptr, static_cast<unsigned>(stack_size), run_thread, start,
+                                          stack_size == 0 ? 0 : STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (thread == 0) {
     delete start;
     return nullptr;

@@ -7,6 +7,7 @@
 
 #include "script/enqueue_context.h"
 #include "script/error_text.h"
+#include "script/state_stack.h"
 
 // Each callback runs as one native function under lua_cpcall: fetching the
 // global, pushing the arguments, the call itself and the work on its results
@@ -56,7 +57,7 @@ int call_for_truth(lua_State* L) {
 
 bool run_for_truth(script_state& state, const char* name) {
   truth_call call{name, false};
-  const int status = lua_cpcall(state.L, call_for_truth, &call);
+  const int status = call_on_state_stack(state.L, state.stack, call_for_truth, &call);
   if (status != 0) throw_exec_error(state.L, status);
   lua_settop(state.L, 0);
   return call.result;
@@ -156,7 +157,7 @@ bool run_on_enqueue(script_state& pool_state, request_handle* handle, record*& o
   int status;
   {
     const live_request live(handle);
-    status = lua_cpcall(L, call_on_enqueue, &call);
+    status = call_on_state_stack(L, pool_state.stack, call_on_enqueue, &call);
   }
   std::unique_ptr<record> made(call.made);
   if (status != 0) throw_exec_error(L, status);
@@ -171,7 +172,7 @@ bool run_on_enqueue(script_state& pool_state, request_handle* handle, record*& o
 void run_on_dequeue(script_state& main_state, record* rec, std::int32_t record_number) {
   std::unique_ptr<record> owned(rec);
   dequeue_call call{&owned, record_number};
-  const int status = lua_cpcall(main_state.L, call_on_dequeue, &call);
+  const int status = call_on_state_stack(main_state.L, main_state.stack, call_on_dequeue, &call);
   if (status != 0) {
     owned.reset();
     throw_exec_error(main_state.L, status);

@@ -7,9 +7,14 @@
 // After lua.hpp: it declares luaopen_lfs with lua_State and no includes of its own.
 #include <lfs.h>
 
+#include "platform/own_stack.h"
+#include "script/os_date.h"
+#include "script/pattern_guard.h"
+#include "script/process_guards.h"
 #include "script/script_api.h"
 #include "script/script_state_alloc.h"
 #include "script/time_limit.h"
+#include "script/state_stack.h"
 
 // Setup, loading and the main chunk each run under lua_cpcall: any of them
 // can run out of memory, and an error outside protection would end the process.
@@ -32,6 +37,9 @@ void open_lfs(lua_State* L) {
 int set_up(lua_State* L) {
   luaL_openlibs(L);
   open_lfs(L);
+  install_os_date(L);
+  install_process_guards(L);
+  install_pattern_guard(L);
   register_script_api(L);
   return 0;
 }
@@ -76,17 +84,22 @@ void drop_file_finaliser(lua_State* L) {
 script_state& fill(script_state& out, lua_State* L, const std::string& script_path,
                    bool watched = false) {
   if (L == nullptr) throw script_load_error{1};
-  if (lua_cpcall(L, set_up, nullptr) != 0) {
+  platform::own_stack* const stack = platform::make_own_stack(state_stack_size);
+  if (stack == nullptr || call_on_state_stack(L, stack, set_up, nullptr) != 0) {
     // No script has run: the only files are the standard ones.
     drop_file_finaliser(L);
     lua_close(L);
+    platform::free_own_stack(stack);
     throw script_load_error{1};
   }
   if (watched) watch_time(L);  // before the main chunk, so that its coroutines inherit it
-  if (lua_cpcall(L, load_and_run, const_cast<char*>(script_path.c_str())) != 0) {
-    lua_close(L);
+  if (call_on_state_stack(L, stack, load_and_run, const_cast<char*>(script_path.c_str())) != 0) {
+    close_on_state_stack(L, stack);
+    platform::free_own_stack(stack);
     throw script_load_error{2};
   }
+  platform::free_own_stack(out.stack);
+  out.stack = stack;
   out.L = L;
   return out;
 }
@@ -111,8 +124,10 @@ script_state& open_script_state_with_allocator(script_state& out, const std::str
   return fill(out, L, script_path);
 }
 
+script_state::~script_state() { platform::free_own_stack(stack); }
+
 void close_script_state(script_state* s) noexcept {
   if (s == nullptr) return;
-  if (s->L != nullptr) lua_close(s->L);
+  if (s->L != nullptr) close_on_state_stack(s->L, s->stack);
   delete s;
 }

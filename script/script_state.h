@@ -5,10 +5,20 @@
 #include <string>
 
 struct lua_State;
+namespace platform {
+struct own_stack;
+}
 
 // Owns one Lua state: the main state or a pool state. One thread at a time.
 struct script_state {
   lua_State* L = nullptr;
+  // Where every call into L runs (state_stack.h); null: on the caller's stack.
+  platform::own_stack* stack = nullptr;
+
+  script_state() = default;
+  ~script_state();  // releases the stack; L is closed by close_script_state
+  script_state(const script_state&) = delete;
+  script_state& operator=(const script_state&) = delete;
 };
 
 // 1: no Lua state could be made (memory); 2: the script failed to load or run.
