@@ -13,8 +13,8 @@
 #include "script/process_guards.h"
 #include "script/script_api.h"
 #include "script/script_state_alloc.h"
-#include "script/time_limit.h"
 #include "script/state_stack.h"
+#include "script/time_limit.h"
 
 // Setup, loading and the main chunk each run under lua_cpcall: any of them
 // can run out of memory, and an error outside protection would end the process.
