@@ -1,12 +1,20 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "filter/diagnostics.h"
+#include "platform/event_log.h"
 #include "platform/thread_id.h"
 
 namespace {
@@ -93,6 +101,49 @@ TEST(outlets, a_host_receives_whole_lines_from_every_thread) {
     EXPECT_NE(line.find("] line from a thread\n"), std::string::npos);
   }
   EXPECT_EQ(got.events, std::vector<std::string>{"1/8/text"});
+}
+
+// The module's own datagram to a syslog socket, and the host's openlog state
+// left as the host set it.
+TEST(report_event, sends_its_own_syslog_datagram_and_leaves_the_host_ident) {
+  const auto socket_path = std::filesystem::temp_directory_path() /
+                           ("quillharbor-syslog-" + std::to_string(::getpid()));
+  const int listener = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string path = socket_path.string();
+  platform::set_event_log_socket(path.c_str());
+
+  ::openlog("webhost", LOG_PERROR, LOG_DAEMON);
+  std::string host_line;
+  {
+    stderr_capture capture;
+    report_event(event_error, 8, "text");
+    ::syslog(LOG_INFO, "host line");
+    host_line = capture.text();
+  }
+  ::closelog();
+  char datagram[512] = {};
+  const ssize_t size = ::recv(listener, datagram, sizeof datagram - 1, MSG_DONTWAIT);
+
+  // A missing socket costs the entry only.
+  const std::string missing = path + ".none";
+  platform::set_event_log_socket(missing.c_str());
+  report_event(event_success, 1, "unheard");
+  platform::set_event_log_socket(nullptr);
+  ::close(listener);
+  std::filesystem::remove(socket_path);
+
+  ASSERT_GT(size, 0);
+  EXPECT_TRUE(std::regex_match(
+      std::string(datagram),
+      std::regex("<11>[A-Z][a-z]{2} [ 1-3][0-9] \\d\\d:\\d\\d:\\d\\d quillharbor\\[" +
+                 std::to_string(::getpid()) + "\\]: event 8 error: text")))
+      << datagram;
+  EXPECT_NE(host_line.find("quillharbor event 8 error: text\n"), std::string::npos);
+  EXPECT_NE(host_line.find("webhost: host line\n"), std::string::npos) << host_line;
 }
 
 }  // namespace
