@@ -16,6 +16,7 @@
 #include "filter/diagnostics.h"
 #include "platform/event_log.h"
 #include "platform/thread_id.h"
+#include "tests/support/stderr_pipe.h"
 
 namespace {
 
@@ -101,6 +102,44 @@ TEST(outlets, a_host_receives_whole_lines_from_every_thread) {
     EXPECT_NE(line.find("] line from a thread\n"), std::string::npos);
   }
   EXPECT_EQ(got.events, std::vector<std::string>{"1/8/text"});
+}
+
+// Many threads' lines longer than a pipe holds, read as they come: each line
+// comes out whole or is counted as dropped, never cut or mixed.
+TEST(debug_trace, long_lines_from_many_threads_stay_whole) {
+  constexpr int threads = 6, lines_each = 6;
+  constexpr std::size_t length = 70000;
+  stderr_pipe pipe;
+  std::string out;
+  std::thread reader([&] { out = pipe.read_to_end(); });
+  std::vector<std::thread> writers;
+  for (int t = 0; t < threads; ++t)
+    writers.emplace_back([t] {
+      for (int i = 0; i < lines_each; ++i) debug_trace(std::string(length, static_cast<char>('a' + t)));
+    });
+  for (auto& writer : writers) writer.join();
+  debug_trace("last");  // carries the count of anything dropped
+  pipe.restore();
+  reader.join();
+
+  const std::regex notice("\\[\\d+\\] (\\d+) trace lines dropped");
+  unsigned long written = 0, dropped = 0;
+  std::istringstream lines(out);
+  std::smatch match;
+  for (std::string line; std::getline(lines, line);) {
+    if (std::regex_match(line, match, notice)) {
+      dropped += std::stoul(match[1]);
+    } else if (line.find("] last") != std::string::npos) {
+      continue;
+    } else {
+      // std::regex recurses per character: far too deep for these lines.
+      const std::size_t text = line.find("] ") + 2;
+      ASSERT_EQ(line.size(), text + length) << "a cut line";
+      ASSERT_EQ(line.find_first_not_of(line[text], text), std::string::npos) << "a mixed line";
+      ++written;
+    }
+  }
+  EXPECT_EQ(written + dropped, static_cast<unsigned long>(threads * lines_each));
 }
 
 // The module's own datagram to a syslog socket, and the host's openlog state
