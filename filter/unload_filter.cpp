@@ -1,15 +1,22 @@
 #include "filter/load_filter.h"
 
+#include "filter/diagnostics.h"
 #include "script/callbacks.h"
 
 BOOL unload_filter(filter_state& filter) noexcept {
-  if (!filter.loaded) return FALSE;
-  BOOL result = TRUE;
+  if (!filter.gate.begin_unload()) return FALSE;
+  // Notifications that a host let run into unload use the state pool, the
+  // pool states and the record queue: those are freed only once all have left.
+  const bool drained = filter.gate.wait_for_notifications(unload_wait_milliseconds);
+  if (!drained) debug_trace(unload_gave_up);
+  BOOL result = drained ? TRUE : FALSE;
 
   if (!stop_worker(filter.worker, filter.worker_thread)) result = FALSE;
   filter.worker_thread = nullptr;
-  delete filter.record_queue;
-  filter.record_queue = nullptr;
+  if (drained) {
+    delete filter.record_queue;
+    filter.record_queue = nullptr;
+  }
 
   try {
     if (!run_on_term(*filter.main_state)) result = FALSE;
@@ -18,15 +25,16 @@ BOOL unload_filter(filter_state& filter) noexcept {
     result = FALSE;
   }
 
-  delete filter.state_pool;
-  filter.state_pool = nullptr;
-  for (script_state* state : filter.pool_states) close_script_state(state);
-  filter.pool_states.clear();
-  filter.pool_states.shrink_to_fit();
+  if (drained) {
+    delete filter.state_pool;
+    filter.state_pool = nullptr;
+    for (script_state* state : filter.pool_states) close_script_state(state);
+    filter.pool_states.clear();
+    filter.pool_states.shrink_to_fit();
+  }
   close_script_state(filter.main_state);
   filter.main_state = nullptr;
 
-  // The web server unloads once per load; a second call finds nothing to do.
-  filter.loaded = false;
+  filter.gate.end_unload(drained);
   return result;
 }
