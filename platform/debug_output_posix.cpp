@@ -58,8 +58,9 @@ std::size_t write_now(const char* text, std::size_t size, clock_type::time_point
   return written;
 }
 
-// Writes one whole line; false (and nothing written) when it cannot start now.
-// A line cut by a reader that stopped is ended by the next line that goes out.
+// Writes one line; false when it did not go out whole: nothing of it when it
+// could not start now, or a part when the reader stopped taking it, in which
+// case the next line that goes out first ends the cut one.
 bool write_line(const char* line, std::size_t size) noexcept {
   if (line_left_open) {
     if (write_now("\n", 1, clock_type::time_point{}) != 1) return false;
