@@ -24,8 +24,9 @@ using clock_type = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds finish_limit(1000);
 
 // One process-wide lock keeps lines whole against each other; a line that
-// cannot go out now is counted instead of waited for.
-std::timed_mutex outlet_lock;
+// cannot go out now is counted instead of waited for. A holder keeps it at
+// most finish_limit per line, so waiting for it is bounded too.
+std::mutex outlet_lock;
 std::atomic<unsigned long> dropped{0};  // lines lost since the last notice
 bool line_left_open = false;            // under outlet_lock: a line stopped mid-way
 
@@ -76,12 +77,7 @@ bool write_line(const char* line, std::size_t size) noexcept {
 
 void write_debug_output(const char* line) noexcept {
   const std::size_t size = std::strlen(line);
-  // Waits only for a line that another thread has begun, which ends in time.
-  if (!outlet_lock.try_lock_for(finish_limit)) {
-    ++dropped;
-    return;
-  }
-  std::lock_guard<std::timed_mutex> held(outlet_lock, std::adopt_lock);
+  std::lock_guard<std::mutex> held(outlet_lock);
   if (const unsigned long lost = dropped.exchange(0)) {
     char notice[64];
     const int length = std::snprintf(notice, sizeof notice, "[%lu] %lu trace lines dropped\n",
