@@ -24,7 +24,9 @@ request_side::request_side(const std::string& script_path, int pool_size) {
   filter_.state_pool =
       new guarded_queue<script_state>(filter_.pool_states.data(), filter_.pool_states.size());
   filter_.record_queue = new guarded_queue<record>();
-  filter_.loaded = true;
+  filter_gate::phase ignored;
+  filter_.gate.begin_load(ignored);
+  filter_.gate.end_load(true);
 }
 
 request_side::~request_side() {

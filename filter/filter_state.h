@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "filter/counters.h"
+#include "filter/in_flight.h"
 #include "script/record.h"
 #include "script/script_state.h"
 #include "settings/settings_record.h"
@@ -20,12 +21,12 @@ struct init_error {
   std::string message;
 };
 
-// Built by load_filter, torn down by unload_filter or a failed load. The web
-// server calls load and unload one at a time and never during notifications,
-// so nothing here has a lock of its own.
+// Built by load_filter, torn down by unload_filter or a failed load. The gate
+// lets one load or unload run at a time and no notification inside either, so
+// nothing else here has a lock of its own.
 struct filter_state {
   settings_record settings;  // kept across loads: a reload starts from what the last one read
-  bool loaded = false;
+  filter_gate gate;
   script_state* main_state = nullptr;
   std::vector<script_state*> pool_states;  // owns the pool states, index order
   guarded_queue<script_state>* state_pool = nullptr;

@@ -66,7 +66,9 @@ void give_back(guarded_queue<script_state>& pool, script_state* state) noexcept 
 
 DWORD handle_notification(filter_state& filter, HTTP_FILTER_CONTEXT* context,
                           DWORD notification_type, void* notification) noexcept {
-  if (notification_type != SF_NOTIFY_LOG || !filter.loaded) return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  if (notification_type != SF_NOTIFY_LOG) return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  const in_flight_pass pass(filter.gate);  // unload frees nothing while we are inside
+  if (!pass) return SF_STATUS_REQ_NEXT_NOTIFICATION;
 
   script_state* state = nullptr;
   try {

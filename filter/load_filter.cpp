@@ -26,6 +26,7 @@ constexpr std::int32_t code_out_of_memory = 10;
 constexpr std::int32_t code_semaphore = 11;
 constexpr std::int32_t code_unexpected = 12;
 constexpr std::int32_t code_dependency = 13;
+constexpr std::int32_t code_out_of_order = 14;  // a host calling load at the wrong time
 
 void write_version(HTTP_FILTER_VERSION* version) {
   version->dwFilterVersion = filter_version;
@@ -133,8 +134,21 @@ void release(filter_state& filter) noexcept {
 
 BOOL fail(filter_state& filter, std::int32_t code, const char* message) noexcept {
   release(filter);
+  filter.gate.end_load(false);
   report_event(event_error, static_cast<std::uint32_t>(code), message);
   finish_operations(filter, false);
+  return FALSE;
+}
+
+// A load while another load, the loaded filter or an unload holds the filter
+// state: refused, and that state left as it is.
+BOOL refuse(filter_gate::phase found) noexcept {
+  using phase = filter_gate::phase;
+  const char* why = found == phase::loading     ? "quillharbor failed to load (another load is running)"
+                    : found == phase::loaded    ? "quillharbor failed to load (already loaded)"
+                    : found == phase::unloading ? "quillharbor failed to load (an unload is running)"
+                                                : "quillharbor failed to load (an earlier unload did not finish)";
+  report_event(event_error, static_cast<std::uint32_t>(code_out_of_order), why);
   return FALSE;
 }
 
@@ -142,7 +156,8 @@ BOOL fail(filter_state& filter, std::int32_t code, const char* message) noexcept
 
 BOOL load_filter(filter_state& filter, HTTP_FILTER_VERSION* version) noexcept {
   write_version(version);
-  filter.loaded = false;
+  filter_gate::phase found;
+  if (!filter.gate.begin_load(found)) return refuse(found);
   try {
     build(filter);
   } catch (const init_error& e) {
@@ -155,7 +170,7 @@ BOOL load_filter(filter_state& filter, HTTP_FILTER_VERSION* version) noexcept {
   } catch (...) {
     return fail(filter, code_unexpected, "quillharbor failed to load (unexpected error)");
   }
-  filter.loaded = true;
+  filter.gate.end_load(true);
   report_event(event_success, 1, load_succeeded);
   return TRUE;
 }

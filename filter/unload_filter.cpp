@@ -1,5 +1,6 @@
 #include "filter/load_filter.h"
 
+#include "filter/diagnostics.h"
 #include "filter/operations.h"
 #include "script/callbacks.h"
 #include "script/time_limit.h"
@@ -21,8 +22,12 @@ void abandon_worker(filter_state& filter) noexcept {
 }  // namespace
 
 BOOL unload_filter(filter_state& filter) noexcept {
-  if (!filter.loaded) return FALSE;
-  BOOL result = TRUE;
+  if (!filter.gate.begin_unload()) return FALSE;
+  // Notifications that a host let run into unload use the state pool, the
+  // pool states and the record queue: those are freed only once all have left.
+  const bool drained = filter.gate.wait_for_notifications(unload_wait_milliseconds);
+  if (!drained) debug_trace(unload_gave_up);
+  BOOL result = drained ? TRUE : FALSE;
 
   const worker_end end = stop_worker(*filter.worker, filter.worker_thread);
   filter.worker_thread = nullptr;
@@ -30,8 +35,10 @@ BOOL unload_filter(filter_state& filter) noexcept {
   if (end == worker_end::unconfirmed) abandon_worker(filter);
   delete filter.worker;
   filter.worker = nullptr;
-  delete filter.record_queue;
-  filter.record_queue = nullptr;
+  if (drained) {
+    delete filter.record_queue;
+    filter.record_queue = nullptr;
+  }
 
   try {
     const callback_deadline deadline(filter.settings.time_limit);
@@ -41,16 +48,17 @@ BOOL unload_filter(filter_state& filter) noexcept {
     result = FALSE;
   }
 
-  delete filter.state_pool;
-  filter.state_pool = nullptr;
-  for (script_state* state : filter.pool_states) close_script_state(state);
-  filter.pool_states.clear();
-  filter.pool_states.shrink_to_fit();
+  if (drained) {
+    delete filter.state_pool;
+    filter.state_pool = nullptr;
+    for (script_state* state : filter.pool_states) close_script_state(state);
+    filter.pool_states.clear();
+    filter.pool_states.shrink_to_fit();
+  }
   if (filter.main_state != nullptr) close_script_state(filter.main_state);
   filter.main_state = nullptr;
   finish_operations(filter, true);
 
-  // The web server unloads once per load; a second call finds nothing to do.
-  filter.loaded = false;
+  filter.gate.end_unload(drained);
   return result;
 }

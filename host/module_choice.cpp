@@ -19,6 +19,14 @@ bool readable_file(const std::string& path) {
   return static_cast<bool>(file);
 }
 
+// Absolute, or failing that (no current directory) at least "./name".
+std::string as_path(const std::string& given) {
+  std::error_code error;
+  const fs::path absolute = fs::absolute(given, error);
+  if (!error) return absolute.lexically_normal().string();
+  return fs::path(given).has_parent_path() ? given : "./" + given;
+}
+
 }  // namespace
 
 std::string default_module_path() {
@@ -27,7 +35,10 @@ std::string default_module_path() {
 
 module_choice choose_module(const replay_options& options) {
   module_choice choice;
-  choice.module_path = options.module_path.empty() ? default_module_path() : options.module_path;
+  // A bare name given to the loader would be searched for on the library path,
+  // not taken from the directory where it was just checked.
+  choice.module_path = options.module_path.empty() ? default_module_path()
+                                                   : as_path(options.module_path);
   if (!readable_file(choice.module_path)) {
     choice.error = "module '" + choice.module_path + "' does not exist or cannot be read (see --module)";
     return choice;

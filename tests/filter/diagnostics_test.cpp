@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -9,7 +15,9 @@
 
 #include "filter/diagnostics.h"
 #include "filter/text_cut.h"
+#include "platform/event_log.h"
 #include "platform/thread_id.h"
+#include "tests/support/stderr_pipe.h"
 
 namespace {
 
@@ -130,6 +138,90 @@ TEST(outlets, a_host_receives_whole_lines_from_every_thread) {
     EXPECT_NE(line.find("] line from a thread\n"), std::string::npos);
   }
   EXPECT_EQ(got.events, std::vector<std::string>{"1/8/text"});
+}
+
+// Many threads' lines longer than a pipe holds, read as they come: each line
+// comes out whole or is counted as dropped, never cut or mixed.
+TEST(debug_trace, long_lines_from_many_threads_stay_whole) {
+  constexpr int threads = 6, lines_each = 6;
+  constexpr std::size_t length = 70000;
+  stderr_pipe pipe;
+  std::string out;
+  std::thread reader([&] { out = pipe.read_to_end(); });
+  std::vector<std::thread> writers;
+  for (int t = 0; t < threads; ++t)
+    writers.emplace_back([t] {
+      for (int i = 0; i < lines_each; ++i) debug_trace(std::string(length, static_cast<char>('a' + t)));
+    });
+  for (auto& writer : writers) writer.join();
+  // Once the reader has emptied the pipe, the last line carries the count of
+  // everything dropped.
+  for (int queued = 1; ::ioctl(STDERR_FILENO, FIONREAD, &queued) == 0 && queued > 0;)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  debug_trace("last");
+  pipe.restore();
+  reader.join();
+
+  unsigned long written = 0, dropped = 0;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t text = line.find("] ") + 2;
+    if (line.find(" trace lines dropped", text) != std::string::npos) {
+      dropped += std::stoul(line.substr(text));
+    } else if (line.find("] last") != std::string::npos) {
+      continue;
+    } else {
+      // std::regex recurses per character: far too deep for these lines.
+      ASSERT_EQ(line.size(), text + length) << "a cut line";
+      ASSERT_EQ(line.find_first_not_of(line[text], text), std::string::npos) << "a mixed line";
+      ++written;
+    }
+  }
+  EXPECT_EQ(written + dropped, static_cast<unsigned long>(threads * lines_each));
+}
+
+// The module's own datagram to a syslog socket, and the host's openlog state
+// left as the host set it.
+TEST(report_event, sends_its_own_syslog_datagram_and_leaves_the_host_ident) {
+  const auto socket_path = std::filesystem::temp_directory_path() /
+                           ("quillharbor-syslog-" + std::to_string(::getpid()));
+  const int listener = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string path = socket_path.string();
+  platform::set_event_log_socket(path.c_str());
+
+  ::openlog("webhost", LOG_PERROR, LOG_DAEMON);
+  std::string host_line;
+  {
+    stderr_capture capture;
+    report_event(event_error, 8, "text");
+    ::syslog(LOG_INFO, "host line");
+    host_line = capture.text();
+  }
+  ::closelog();
+  char datagram[512] = {};
+  const ssize_t size = ::recv(listener, datagram, sizeof datagram - 1, MSG_DONTWAIT);
+
+  // A missing socket costs the entry only.
+  const std::string missing = path + ".none";
+  platform::set_event_log_socket(missing.c_str());
+  report_event(event_success, 1, "unheard");
+  platform::set_event_log_socket(nullptr);
+  ::close(listener);
+  std::filesystem::remove(socket_path);
+
+  ASSERT_GT(size, 0);
+  // "<11>Mmm dd hh:mm:ss quillharbor[pid]: ...": user facility, error severity.
+  const std::string got(datagram);
+  EXPECT_EQ(got.substr(0, 4), "<11>");
+  EXPECT_EQ(got.substr(7, 1) + got.substr(10, 1) + got.substr(13, 1) + got.substr(16, 1), "  ::");
+  EXPECT_EQ(got.substr(19),
+            " quillharbor[" + std::to_string(::getpid()) + "]: event 8 error: text");
+  EXPECT_NE(host_line.find("quillharbor event 8 error: text\n"), std::string::npos);
+  EXPECT_NE(host_line.find("webhost: host line\n"), std::string::npos) << host_line;
 }
 
 }  // namespace

@@ -69,7 +69,7 @@ function on_term() return true end
             std::vector<std::string>{
                 "error: worker message:not known to have ended: its queue and main state are left "
                 "alive"});
-  EXPECT_FALSE(filter.loaded);
+  EXPECT_FALSE(filter.gate.enter());  // no longer loaded
 
   // The worker goes on with what was left to it, then ends.
   released = true;

@@ -88,7 +88,7 @@ Function symbol(const platform::dynamic_library& library, const char* name) {
 
 }  // namespace
 
-loaded_module::loaded_module(const fs::path& dir) {
+loaded_module::loaded_module(const fs::path& dir, bool capture_outlets) {
   const fs::path copy = dir / fs::path(QUILLHARBOR_MODULE_PATH).filename();
   fs::copy_file(QUILLHARBOR_MODULE_PATH, copy, fs::copy_options::overwrite_existing);
   library_ = std::make_unique<platform::dynamic_library>(copy.string());
@@ -97,7 +97,7 @@ loaded_module::loaded_module(const fs::path& dir) {
   terminate_filter_ = symbol<decltype(terminate_filter_)>(*library_, "TerminateFilter");
   const auto set_outlets =
       symbol<quillharbor_set_outlets_fn>(*library_, QUILLHARBOR_SET_OUTLETS_SYMBOL);
-  set_outlets(&outlet_capture::on_event, &outlet_capture::on_trace, &capture_);
+  if (capture_outlets) set_outlets(&outlet_capture::on_event, &outlet_capture::on_trace, &capture_);
 }
 
 // Unloaded before the capture goes, which the module may still call while it unloads.

@@ -59,8 +59,9 @@ std::string settings_text(const std::filesystem::path& script, int pool_size,
 
 class loaded_module {
  public:
-  // Copies the module into `dir` and loads it, with its outlets routed to capture().
-  explicit loaded_module(const std::filesystem::path& dir);
+  // Copies the module into `dir` and loads it, with its outlets routed to
+  // capture() unless the platform's are wanted.
+  explicit loaded_module(const std::filesystem::path& dir, bool capture_outlets = true);
   ~loaded_module();
   loaded_module(const loaded_module&) = delete;
   loaded_module& operator=(const loaded_module&) = delete;
