@@ -8,6 +8,7 @@
 #include <lfs.h>
 
 #include "script/script_api.h"
+#include "script/script_file.h"
 #include "script/script_state_alloc.h"
 
 // Setup, loading and the main chunk each run under lua_cpcall: any of them
@@ -38,7 +39,7 @@ int set_up(lua_State* L) {
 // [path] -> [path]
 int load_and_run(lua_State* L) {
   const char* path = static_cast<const char*>(lua_touserdata(L, 1));
-  if (luaL_loadfile(L, path) != 0) return lua_error(L);
+  if (load_script_file(L, path) != 0) return lua_error(L);
   lua_call(L, 0, 0);
   return 0;
 }
