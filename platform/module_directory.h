@@ -7,7 +7,7 @@ namespace platform {
 
 // Directory of the file this code was loaded from (the module, or the
 // executable when linked statically), without a trailing separator except for
-// a root directory. Empty when it cannot be found. Safe from any thread.
+// a root directory; UTF-8 on Windows. Empty when it cannot be found. Any thread.
 std::string module_directory();
 
 // The separator between a directory and a file name.
