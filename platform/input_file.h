@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <string>
 
 namespace platform {
 
@@ -17,8 +16,9 @@ enum class input_mode { text, binary };
 class input_file {
  public:
   // Opens `utf8_path` when it names a regular file that can be read; a path
-  // that is not valid UTF-8 names no file. Check is_open() afterwards.
-  input_file(const std::string& utf8_path, input_mode mode) noexcept;
+  // that is not valid UTF-8 names no file. Check is_open() afterwards. Takes
+  // a plain pointer: no allocation may throw on a caller's Lua stack.
+  input_file(const char* utf8_path, input_mode mode) noexcept;
   ~input_file();
   input_file(const input_file&) = delete;
   input_file& operator=(const input_file&) = delete;

@@ -9,9 +9,9 @@
 
 namespace platform {
 
-input_file::input_file(const std::string& utf8_path, input_mode) noexcept {
+input_file::input_file(const char* utf8_path, input_mode) noexcept {
   // Without O_NONBLOCK, opening a FIFO would wait for a writer.
-  const int fd = ::open(utf8_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  const int fd = ::open(utf8_path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     failure_ = std::strerror(errno);
     return;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <new>
+#include <string>
 
 #include "platform/wide_text_win32.h"
 
@@ -43,7 +44,7 @@ bool is_regular_disk_file(HANDLE handle) {
 
 }  // namespace
 
-input_file::input_file(const std::string& utf8_path, input_mode mode) noexcept {
+input_file::input_file(const char* utf8_path, input_mode mode) noexcept {
   std::wstring path;
   try {
     if (!utf8_to_utf16(utf8_path, path)) {

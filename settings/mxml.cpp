@@ -74,7 +74,7 @@ void keep_handler_failure(XML_Parser parser, std::exception_ptr failure) noexcep
 void parse_file(XML_Parser parser, const std::string& path) {
   // A file that cannot be opened, is no regular file or is too large reads as
   // an empty one: the parser then reports the missing document.
-  const platform::input_file file(path, platform::input_mode::text);
+  const platform::input_file file(path.c_str(), platform::input_mode::text);
   std::FILE* const stream = file.is_open() && file.size() <= max_file_size ? file.stream() : nullptr;
   parse_scope scope(parser);
   char buffer[chunk_size];
