@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/module_directory.h"
+#include "platform/wide_text_win32.h"
 
 namespace platform {
 
@@ -19,8 +20,11 @@ bool load_beside_module() noexcept {
     if (path.empty()) return false;
     if (path.back() != '\\') path += '\\';  // a drive's root keeps its own
     path += lua_library;
+    // The directory comes as UTF-8; the ANSI call would name another file.
+    std::wstring wide_path;
+    if (!utf8_to_utf16(path, wide_path)) return false;
     // Its own imports are then looked for beside it as well.
-    return ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) != nullptr;
+    return ::LoadLibraryExW(wide_path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) != nullptr;
   } catch (...) {
     return false;  // out of memory for the path: the system's search may still find it
   }

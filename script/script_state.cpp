@@ -12,6 +12,7 @@
 #include "script/pattern_guard.h"
 #include "script/process_guards.h"
 #include "script/script_api.h"
+#include "script/script_file.h"
 #include "script/script_state_alloc.h"
 #include "script/state_stack.h"
 #include "script/time_limit.h"
@@ -47,7 +48,7 @@ int set_up(lua_State* L) {
 // [path] -> [path]
 int load_and_run(lua_State* L) {
   const char* path = static_cast<const char*>(lua_touserdata(L, 1));
-  if (luaL_loadfile(L, path) != 0) return lua_error(L);
+  if (load_script_file(L, path) != 0) return lua_error(L);
   lua_call(L, 0, 0);
   return 0;
 }

@@ -1,18 +1,18 @@
 #include "settings/mxml.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+
+#include "platform/input_file.h"
 
 namespace MXML {
 namespace {
 
 constexpr std::size_t chunk_size = 4096;
-
-struct file_closer {
-  void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-using file_owner = std::unique_ptr<std::FILE, file_closer>;
+// Expat's time grows with the square of one token's length, fed in chunks: a
+// larger file could hold up the load for minutes.
+constexpr std::size_t max_file_size = std::size_t{1} << 20;
 
 // The parse_file calls running on this thread, innermost first.
 struct running_parse {
@@ -72,13 +72,17 @@ void keep_handler_failure(XML_Parser parser, std::exception_ptr failure) noexcep
 }  // namespace detail
 
 void parse_file(XML_Parser parser, const std::string& path) {
-  // A failed open reads as an empty file: the parser then reports the missing document.
-  const file_owner file(std::fopen(path.c_str(), "r"));
+  // A file that cannot be opened, is no regular file or is too large reads as
+  // an empty one: the parser then reports the missing document.
+  const platform::input_file file(path.c_str(), platform::input_mode::text);
+  std::FILE* const stream = file.is_open() && file.size() <= max_file_size ? file.stream() : nullptr;
   parse_scope scope(parser);
   char buffer[chunk_size];
   std::size_t fed = 0;
   for (;;) {
-    const std::size_t length = file ? std::fread(buffer, 1, chunk_size, file.get()) : 0;
+    // Never past the limit, should the file grow while it is read.
+    const std::size_t wanted = std::min(chunk_size, max_file_size - fed);
+    const std::size_t length = stream != nullptr ? std::fread(buffer, 1, wanted, stream) : 0;
     // A short read, at the end or on a read error, makes the chunk final.
     const bool final_chunk = length < chunk_size;
     const XML_Status status =

@@ -21,8 +21,9 @@ struct SyntaxException : std::domain_error {
   std::int32_t column;      // from 0
 };
 
-// Feeds the file at `path` to `parser` in 4096-byte chunks, in text mode where
-// the platform has one. A file that cannot be opened reads as an empty one.
+// Feeds the file at `path` (UTF-8) to `parser` in 4096-byte chunks, in text
+// mode where the platform has one. A file that cannot be opened, is not a
+// regular file or is larger than 1 MiB reads as an empty one.
 // Throws SyntaxException on rejection; an exception thrown by a handler run
 // through call_handler comes out unchanged. Neither creates nor frees `parser`.
 void parse_file(XML_Parser parser, const std::string& path);
