@@ -11,6 +11,7 @@
 #   lib/liblfs.a                        LuaFileSystem, linked into the filter,
 #                                       which opens it itself in every state
 #   lib/libexpat.a                      Expat (consumers define XML_STATIC)
+#   lib/libz.a                          zlib, for the replay's .gz logs
 #   include/                            their headers
 # The prefix is rebuilt only when a source version, this script or the
 # toolchain changes; otherwise the script returns at once.
@@ -24,7 +25,7 @@ prefix=${1:-${XDG_CACHE_HOME:-$HOME/.cache}/quillharbor/win64-deps}
 toolchain=$repo/cmake/toolchain-mingw64.cmake
 triple=x86_64-w64-mingw32
 cc=$(command -v $triple-gcc-posix || command -v $triple-gcc)
-packages=(lua5.1 lua-filesystem expat)
+packages=(lua5.1 lua-filesystem expat zlib)
 
 # As root apt would otherwise warn that its sandbox user cannot read the cache.
 apt_opts=(-qq)
@@ -85,6 +86,16 @@ cmake -S "$expat_src" -B expat-build -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
 cmake --build expat-build -j2 >/dev/null
 cmake --install expat-build >/dev/null
 rm -rf "$stage/lib/cmake" "$stage/share"
+
+# zlib, static: the library's sources without its example programs.
+zlib_src=$(ls -d "$work"/zlib-*/ | head -1)
+mkdir zlib-obj
+for name in adler32 compress crc32 deflate gzclose gzlib gzread gzwrite infback inffast inflate \
+  inftrees trees uncompr zutil; do
+  "$cc" -O2 -c "$zlib_src/$name.c" -o "zlib-obj/$name.o"
+done
+$triple-ar rcs "$stage/lib/libz.a" zlib-obj/*.o
+cp "$zlib_src"/{zlib.h,zconf.h} "$stage/include/"
 
 printf '%s\n' $dsc_names >"$stage/versions.txt"
 echo "$key" >"$stage/.key"
