@@ -163,8 +163,8 @@ Which script runs:
                    quillharbor.dll beside this program)
 
 How it is replayed:
-  --format F       auto (default: per input, W3C when the first line begins
-                   with "#" or has no [time], and from any "#" line on),
+  --format F       auto (default: W3C from an input's first "#" line on;
+                   before it, NCSA for lines with a [time], W3C for others),
                    w3c or ncsa
   --fields "F ..." the W3C fields of lines before any #Fields line (default:
                    IIS's "date time s-ip cs-method cs-uri-stem cs-uri-query

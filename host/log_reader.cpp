@@ -37,9 +37,11 @@ bool log_reader::next(log_entry& entry, line_result& result) {
   if (!line_.empty() && line_.back() == '\r') line_.pop_back();
   std::string_view line = line_;
   if (line.substr(0, 3) == byte_order_mark) line.remove_prefix(3);
-  if (automatic_ && format_ != log_format::w3c && !blank(line)) {
-    if (line.front() == '#') format_ = log_format::w3c;
-    else if (format_ == log_format::automatic) format_ = looks_like_ncsa(line) ? log_format::ncsa : log_format::w3c;
+  // Until a "#" line settles it, each line is judged by its shape, so that one
+  // odd first line does not decide for the whole input.
+  if (automatic_ && !seen_directive_ && !blank(line)) {
+    seen_directive_ = line.front() == '#';
+    format_ = seen_directive_ || !looks_like_ncsa(line) ? log_format::w3c : log_format::ncsa;
   }
   switch (format_) {
     case log_format::w3c:

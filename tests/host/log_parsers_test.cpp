@@ -301,6 +301,8 @@ TEST(log_reader, decides_the_format_per_input_and_per_block) {
       {"NCSA, then a W3C block", ncsa + "\n#Fields: cs-uri-stem sc-status\n/d 200\n", log_format::automatic,
        {k::request, k::directive, k::request}, "/d", false},
       {"NCSA only", ncsa + "\n" + ncsa + "\n", log_format::automatic, {k::request, k::request}, "/n", false},
+      {"NCSA after a cut first line", "0:00 +0000] \"GET /x\" 200 1\n" + ncsa + "\n", log_format::automatic,
+       {k::malformed, k::request}, "/n", true},
       {"other columns without a header", "/a 200\n", log_format::automatic, {k::malformed}, "", true},
   };
   for (const auto& c : cases) {
