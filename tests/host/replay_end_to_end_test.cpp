@@ -216,8 +216,11 @@ std::string gzip(const std::string& text) {
   gzFile file = gzopen(path.c_str(), "wb");
   gzwrite(file, text.data(), static_cast<unsigned>(text.size()));
   gzclose(file);
-  std::ifstream in(path, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  {  // closed before the removal, which Windows refuses for an open file
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   fs::remove(path);
   return bytes;
 }
