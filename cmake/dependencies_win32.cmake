@@ -1,4 +1,4 @@
-# Windows: Lua 5.1, LuaFileSystem and Expat from the prefix that
+# Windows: Lua 5.1, LuaFileSystem, Expat and zlib from the prefix that
 # tools/build-windows-deps.sh fills; GoogleTest built here from its sources.
 if(DEFINED ENV{XDG_CACHE_HOME})
   set(default_deps "$ENV{XDG_CACHE_HOME}/quillharbor/win64-deps")
@@ -48,6 +48,13 @@ set_target_properties(qh::expat PROPERTIES
   IMPORTED_LOCATION ${deps}/lib/libexpat.a
   INTERFACE_INCLUDE_DIRECTORIES ${deps}/include
   INTERFACE_COMPILE_DEFINITIONS XML_STATIC)
+
+# zlib for the replay's .gz logs, found by find_package(ZLIB) here.
+if(NOT EXISTS ${deps}/lib/libz.a)
+  message(FATAL_ERROR "${deps} predates zlib: run tools/build-windows-deps.sh")
+endif()
+set(ZLIB_INCLUDE_DIR ${deps}/include CACHE PATH "")
+set(ZLIB_LIBRARY ${deps}/lib/libz.a CACHE FILEPATH "")
 
 # Every program and the module land in one directory, beside lua51.dll, which
 # is where Windows (and Wine) looks for a program's DLLs first.

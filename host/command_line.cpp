@@ -82,7 +82,7 @@ command_line parse_command_line(const std::vector<std::string>& args) {
       if (!flag()) return result;
       o.progress = progress_mode::off;
     } else if (arg == "--module" || arg == "--script" || arg == "--settings" || arg == "--format" ||
-               arg == "--threads" || arg == "--rate" || arg == "--interval" || arg == "--pool" ||
+               arg == "--fields" || arg == "--threads" || arg == "--rate" || arg == "--interval" || arg == "--pool" ||
                arg == "--report") {
       if (!take_value() || value.empty()) return fail(arg + " needs a value");
       if (arg == "--module") {
@@ -96,6 +96,10 @@ command_line parse_command_line(const std::vector<std::string>& args) {
         else if (value == "w3c") o.format = log_format::w3c;
         else if (value == "ncsa") o.format = log_format::ncsa;
         else return fail("--format must be auto, w3c or ncsa, not '" + value + "'");
+      } else if (arg == "--fields") {
+        if (value.rfind("#Fields:", 0) == 0) value.erase(0, 8);
+        if (value.find_first_not_of(" \t") == std::string::npos) return fail("--fields needs field names");
+        o.fields = value;
       } else if (arg == "--threads") {
         if (!read_count(value, 1, 1024, number)) return fail("--threads must be from 1 to 1024");
         o.threads = static_cast<unsigned>(number);
@@ -138,9 +142,10 @@ line from several request threads at once, TerminateFilter once after the last
 notification has returned.
 
 LOG            log files, replayed in the order given; "-" or none reads
-               standard input. IIS W3C extended logs (#Fields: decides the
-               columns and may change within a file; "-" is an absent value,
-               "+" a space) and NCSA common or combined logs.
+               standard input; a gzip-compressed file is read decompressed.
+               IIS W3C extended logs (#Fields: decides the columns and may
+               change within a file; "-" is an absent value) and NCSA common,
+               combined and virtual-host logs.
 
 Which script runs:
   --script FILE    run this Lua script: the module is copied into a new
@@ -158,8 +163,13 @@ Which script runs:
                    quillharbor.dll beside this program)
 
 How it is replayed:
-  --format F       auto (default: W3C when the first line begins with "#"),
+  --format F       auto (default: W3C from an input's first "#" line on;
+                   before it, NCSA for lines with a [time], W3C for others),
                    w3c or ncsa
+  --fields "F ..." the W3C fields of lines before any #Fields line (default:
+                   IIS's "date time s-ip cs-method cs-uri-stem cs-uri-query
+                   s-port cs-username c-ip cs(User-Agent) cs(Referer) sc-status
+                   sc-substatus sc-win32-status time-taken")
   --threads N      request threads calling HttpFilterProc at once (default:
                    one per core)
   --rate R         at most R notifications per second (default: no limit)
@@ -175,7 +185,8 @@ What it prints (standard error; standard output is left to the script):
 
 Exit status: 0 when the module loaded and unloaded successfully; 1 when
 GetFilterVersion or TerminateFilter returned FALSE or the module could not be
-loaded; 2 for bad usage or an input, script or settings file that cannot be read.
-Malformed log lines are skipped and counted; they do not change the status.
+loaded; 2 for bad usage or an input, script or settings file that cannot be read,
+an input cut short (damaged gzip data) or one of which no line could be
+replayed. Other malformed log lines are skipped and counted per input.
 )";
 }

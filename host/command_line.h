@@ -16,6 +16,7 @@ struct replay_options {
   int interval = 0;                 // process_interval of the written settings file
   int pool = 5;                     // pool_size of the written settings file
   log_format format = log_format::automatic;
+  std::string fields;  // W3C fields before any #Fields line; empty: IIS's default ones
   unsigned threads = 0;  // 0: one per core
   double rate = 0;       // notifications per second; 0: as fast as possible
   progress_mode progress = progress_mode::automatic;

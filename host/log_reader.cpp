@@ -4,29 +4,65 @@
 
 namespace {
 
-bool blank(const std::string& line) {
-  return line.find_first_not_of(" \t") == std::string::npos;
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+bool blank(std::string_view line) {
+  return line.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+// NCSA lines carry their [time] as the fourth or, after a virtual host, the
+// fifth word; IIS's W3C lines never begin a word with "[" that early.
+bool looks_like_ncsa(std::string_view line) {
+  std::size_t i = 0;
+  for (int word = 0; word < 5 && i < line.size(); ++word) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    if (i < line.size() && line[i] == '[') return true;
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+  }
+  return false;
 }
 
 }  // namespace
+
+log_reader::log_reader(std::istream& in, log_format format, std::string_view default_fields)
+    : in_(in), automatic_(format == log_format::automatic), format_(format) {
+  w3c_.set_default_fields(default_fields);
+}
 
 bool log_reader::next(log_entry& entry, line_result& result) {
   if (!std::getline(in_, line_)) return false;
   ++line_number_;
   bytes_read_ += line_.size() + (in_.eof() ? 0 : 1);
+  if (line_number_ == 1) gzip_magic_ = line_.size() >= 2 && line_[0] == '\x1F' && line_[1] == '\x8B';
   if (!line_.empty() && line_.back() == '\r') line_.pop_back();
-  if (format_ == log_format::automatic && !blank(line_))
-    format_ = line_.front() == '#' ? log_format::w3c : log_format::ncsa;
+  std::string_view line = line_;
+  if (line.substr(0, 3) == byte_order_mark) line.remove_prefix(3);
+  // Until a "#" line settles it, each line is judged by its shape, so that one
+  // odd first line does not decide for the whole input.
+  if (automatic_ && !seen_directive_ && !blank(line)) {
+    seen_directive_ = line.front() == '#';
+    format_ = seen_directive_ || !looks_like_ncsa(line) ? log_format::w3c : log_format::ncsa;
+  }
   switch (format_) {
     case log_format::w3c:
-      result = w3c_.parse(line_, entry);
+      result = w3c_.parse(line, entry);
+      if (w3c_.on_default_fields() && result.kind != line_kind::blank && result.kind != line_kind::directive)
+        used_defaults_ = true;
       break;
     case log_format::ncsa:
-      result = parse_ncsa_line(line_, entry);
+      result = parse_ncsa_line(line, entry);
       break;
     case log_format::automatic:
       result = {line_kind::blank, {}};
       break;
   }
+  return true;
+}
+
+bool log_reader::take_warning(std::string& warning) {
+  if (!used_defaults_ || warned_) return false;
+  warned_ = true;
+  warning = "W3C lines before any #Fields line: read with the default fields (--fields gives others):";
+  for (const auto& name : w3c_.fields()) warning += " " + name;
   return true;
 }

@@ -13,21 +13,33 @@ enum class log_format { automatic, w3c, ncsa };
 // One reader per input, used by one thread. The stream must outlive it.
 class log_reader {
  public:
-  // automatic: W3C when the first line that is not blank begins with "#".
-  log_reader(std::istream& in, log_format format) : in_(in), format_(format) {}
+  // automatic: from the first "#" line on W3C; before it, a line with a
+  // [time] among its first words is NCSA, any other W3C. W3C data lines
+  // before a #Fields line take default_fields.
+  log_reader(std::istream& in, log_format format, std::string_view default_fields = iis_default_fields);
 
   // Reads the next line into entry (filled for a request line). False at the end.
   bool next(log_entry& entry, line_result& result);
 
+  // Once per input: the note that lines are read with the default fields.
+  bool take_warning(std::string& warning);
+
   std::uint64_t line_number() const noexcept { return line_number_; }  // of the last line read
   std::uint64_t bytes_read() const noexcept { return bytes_read_; }
-  log_format format() const noexcept { return format_; }
+  log_format format() const noexcept { return format_; }  // of the last line that was not blank
+  bool used_default_fields() const noexcept { return used_defaults_; }
+  bool began_as_gzip() const noexcept { return gzip_magic_; }  // the input is still compressed
 
  private:
   std::istream& in_;
+  const bool automatic_;
   log_format format_;
   w3c_parser w3c_;
   std::string line_;
   std::uint64_t line_number_ = 0;
   std::uint64_t bytes_read_ = 0;
+  bool seen_directive_ = false;
+  bool used_defaults_ = false;
+  bool warned_ = false;
+  bool gzip_magic_ = false;
 };

@@ -22,6 +22,8 @@ class ncsa_tokens {
     return true;
   }
 
+  bool at(char c) { return !at_end() && line_[pos_] == c; }
+
   bool bracketed(std::string& out) {
     if (at_end() || line_[pos_] != '[') return false;
     const auto close = line_.find(']', pos_);
@@ -69,20 +71,38 @@ void add(log_entry& entry, const char* name, const std::string& value) {
   if (value != "-" && !value.empty()) entry.fields.emplace_back(name, value);
 }
 
-// "GET /a/b?x=1 HTTP/1.1": the method, the target split at its "?", the protocol.
-bool add_request(log_entry& entry, const std::string& request) {
-  if (request == "-") return true;
+bool is_method(const std::string& word) {
+  for (char c : word)
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return false;
+  return !word.empty();
+}
+
+// "GET /a/b?x=1 HTTP/1.1": the method, the target split at its "?", the
+// protocol. Anything else ("", "hello", a TLS handshake's bytes) is a request
+// the server refused before it had a method and a URL: it adds nothing.
+void add_request(log_entry& entry, const std::string& request) {
   std::vector<std::string> parts;
   ncsa_tokens tokens(request);
-  std::string part;
-  while (tokens.word(part)) parts.push_back(part);
-  if (parts.size() < 2 || parts.size() > 3) return false;
+  for (std::string part; tokens.word(part);) parts.push_back(part);
+  if (parts.size() < 2 || !is_method(parts[0])) return;
+  std::size_t end = parts.size();
+  if (end > 2 && parts[end - 1].rfind("HTTP/", 0) == 0) --end;
+  std::string target = parts[1];  // a target with blanks, as some servers log it, is whole again
+  for (std::size_t i = 2; i < end; ++i) target += " " + parts[i];
   add(entry, "cs-method", parts[0]);
-  const auto question = parts[1].find('?');
-  add(entry, "cs-uri-stem", parts[1].substr(0, question));
-  if (question != std::string::npos) add(entry, "cs-uri-query", parts[1].substr(question + 1));
-  if (parts.size() == 3) add(entry, "cs-version", parts[2]);
-  return true;
+  const auto question = target.find('?');
+  add(entry, "cs-uri-stem", target.substr(0, question));
+  if (question != std::string::npos) add(entry, "cs-uri-query", target.substr(question + 1));
+  if (end < parts.size()) add(entry, "cs-version", parts.back());
+}
+
+// "www.example.com:8080" or "www.example.com": the virtual host and its port.
+void add_virtual_host(log_entry& entry, const std::string& host) {
+  const auto colon = host.rfind(':');
+  const bool has_port = colon != std::string::npos && colon + 1 < host.size() &&
+                        host.find(']', colon) == std::string::npos && all_digits(host.substr(colon + 1));
+  add(entry, "cs-host", has_port ? host.substr(0, colon) : host);
+  if (has_port) add(entry, "s-port", host.substr(colon + 1));
 }
 
 }  // namespace
@@ -90,9 +110,11 @@ bool add_request(log_entry& entry, const std::string& request) {
 line_result parse_ncsa_line(std::string_view line, log_entry& entry) {
   ncsa_tokens tokens(line);
   if (tokens.at_end()) return {line_kind::blank, {}};
-  std::string host, ident, user, time, request, status, bytes;
-  if (!tokens.word(host) || !tokens.word(ident) || !tokens.word(user))
-    return malformed_line("fewer than three fields before the time");
+  // host ident user, or a virtual host before them
+  std::string words[4], time, request, status, bytes;
+  std::size_t count = 0;
+  while (count < 4 && !tokens.at('[') && tokens.word(words[count])) ++count;
+  if (count < 3) return malformed_line("fewer than three fields before the time");
   if (!tokens.bracketed(time)) return malformed_line("no [time] after the user");
   if (!tokens.quoted(request)) return malformed_line("no quoted request after the time");
   if (!tokens.word(status) || !tokens.word(bytes))
@@ -101,11 +123,12 @@ line_result parse_ncsa_line(std::string_view line, log_entry& entry) {
   if (bytes != "-" && !all_digits(bytes))
     return malformed_line("byte count '" + bytes + "' is not a number");
 
+  const std::string* client = count == 4 ? words + 1 : words;
   entry.fields.clear();
-  add(entry, "c-ip", host);
-  add(entry, "cs-username", user);
-  if (!add_request(entry, request))
-    return malformed_line("request \"" + request + "\" is not: method target [protocol]");
+  if (count == 4) add_virtual_host(entry, words[0]);
+  add(entry, "c-ip", client[0]);
+  add(entry, "cs-username", client[2]);
+  add_request(entry, request);
   add(entry, "sc-status", status);
   add(entry, "sc-bytes", bytes);
 

@@ -73,18 +73,35 @@ unsigned thread_count(unsigned asked) {
   return cores > 0 ? cores : 4;
 }
 
+// A guess at what an input of which nothing could be replayed holds.
+std::string hint_for(const log_reader& reader, const input_summary& input) {
+  if (reader.began_as_gzip()) return "gzip data? give the file by name, or decompress it first";
+  if (reader.used_default_fields()) return "W3C without #Fields? give its fields with --fields";
+  if (!input.first_skips.empty() && input.first_skips.front().find("not a web server log") != std::string::npos)
+    return std::string();
+  if (reader.format() == log_format::ncsa) return "not an NCSA log? --format w3c reads it as W3C";
+  return "not a web server log?";
+}
+
 // Reads every input, sending one notification per request line.
 void feed(replay_inputs& inputs, const replay_options& options, request_pool& pool,
           replay_console& console, replay_summary& s) {
+  constexpr std::size_t reasons_kept = 3;
   pacer pace(options.rate);
   log_entry entry;
   line_result result;
+  std::string warning;
   std::uint64_t bytes_before = 0;
   for (auto& input : inputs.inputs) {
-    log_reader reader(*input.stream, options.format);
+    log_reader reader(*input.stream, options.format,
+                      options.fields.empty() ? iis_default_fields : options.fields);
     const std::string name = input.name == "-" ? "(standard input)" : input.name;
+    s.per_input.push_back({name, 0, 0, {}, {}, {}});
+    input_summary& is = s.per_input.back();
     while (reader.next(entry, result)) {
       ++s.lines_read;
+      if (reader.take_warning(warning))
+        console.line(name + ":" + std::to_string(reader.line_number()) + ": " + warning);
       std::unique_ptr<replay_request> request;
       if (result.kind == line_kind::request) {
         request = replay_request::from_entry(entry, result.problem);
@@ -93,6 +110,7 @@ void feed(replay_inputs& inputs, const replay_options& options, request_pool& po
       switch (result.kind) {
         case line_kind::request:
           ++s.requests;
+          ++is.requests;
           pace.wait_turn();
           pool.submit(std::move(request));
           break;
@@ -104,11 +122,17 @@ void feed(replay_inputs& inputs, const replay_options& options, request_pool& po
           else if (s.skipped == options.report_limit)
             console.line("further malformed lines are skipped and counted without a report");
           ++s.skipped;
+          if (is.skipped++ < reasons_kept)
+            is.first_skips.push_back("line " + std::to_string(reader.line_number()) + ": " + result.problem);
           break;
       }
       if ((s.lines_read & 255) == 0)
         console.progress(bytes_before + reader.bytes_read(), inputs.total_bytes, s.lines_read);
     }
+    is.error = read_error(input);
+    if (!is.error.empty())
+      console.line(name + ":" + std::to_string(reader.line_number()) + ": input ended early: " + is.error);
+    if (input_failed(is) && is.error.empty()) is.hint = hint_for(reader, is);
     bytes_before += reader.bytes_read();
     s.bytes_read = bytes_before;
   }
@@ -198,6 +222,8 @@ int run_replay(const replay_options& options, std::istream& in, std::ostream& er
   console.line(format_summary(s));
   if (summary_out) *summary_out = s;
   if (!s.load_ok || !s.unload_ok) return exit_filter_failed;
+  for (const auto& input : s.per_input)
+    if (status == exit_ok && input_failed(input)) status = exit_input_failed;
   return status;
 }
 

@@ -13,6 +13,7 @@
 constexpr int exit_ok = 0;
 constexpr int exit_filter_failed = 1;  // the load or the unload failed
 constexpr int exit_usage = 2;          // bad arguments or an unreadable file
+constexpr int exit_input_failed = 2;   // an input cut short, or of which nothing could be replayed
 
 // Loads the module, replays every input, unloads it. Everything but the
 // script's own output goes to err; the summary, when given, receives the figures.

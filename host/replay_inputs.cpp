@@ -26,8 +26,15 @@ replay_inputs open_inputs(const std::vector<std::string>& names, std::istream& s
       result.error = "log file '" + name + "' is a directory";
       return result;
     }
-    input.file = std::make_unique<std::ifstream>(name, std::ios::binary);
-    if (!*input.file) {
+    if (is_gzip_file(name)) {
+      auto gzip = std::make_unique<gzip_istream>(name);
+      input.gzip = &gzip->buffer();
+      input.file = std::move(gzip);
+      sized = false;  // the progress counts the text, not the compressed bytes
+    } else {
+      input.file = std::make_unique<std::ifstream>(name, std::ios::binary);
+    }
+    if ((input.gzip && !input.gzip->is_open()) || !*input.file) {
       result.error = "log file '" + name + "' cannot be read";
       return result;
     }
@@ -38,4 +45,10 @@ replay_inputs open_inputs(const std::vector<std::string>& names, std::istream& s
   }
   if (!sized) result.total_bytes = 0;
   return result;
+}
+
+std::string read_error(const replay_input& input) {
+  if (input.gzip && !input.gzip->error().empty()) return "gzip data damaged: " + input.gzip->error();
+  if (input.stream && input.stream->bad()) return "read error";
+  return std::string();
 }

@@ -15,6 +15,10 @@ std::string seconds_text(double seconds) {
 
 }  // namespace
 
+bool input_failed(const input_summary& input) {
+  return !input.error.empty() || (input.requests == 0 && input.skipped > 0);
+}
+
 double notifications_per_second(const replay_summary& s) {
   return s.replay_seconds > 0 ? static_cast<double>(s.notifications) / s.replay_seconds : 0;
 }
@@ -26,6 +30,16 @@ std::string format_summary(const replay_summary& s) {
       << human_bytes(s.bytes_read) << " (" << s.requests << " requests, " << s.directives
       << " directives, " << s.blank << " blank)\n";
   out << "  lines skipped   " << s.skipped << " malformed\n";
+  for (const auto& input : s.per_input) {
+    if (input.skipped > 0)
+      out << "    " << input.name << ": " << input.skipped << " skipped of " << input.requests + input.skipped
+          << " request lines\n";
+    for (const auto& skip : input.first_skips) out << "      " << skip << "\n";
+    if (!input.error.empty()) out << "    " << input.name << ": ended early: " << input.error << "\n";
+    if (input_failed(input) && input.error.empty())
+      out << "    " << input.name << ": NOTHING REPLAYED" << (input.hint.empty() ? "" : " (" + input.hint + ")")
+          << "\n";
+  }
   out << "  notifications   " << s.notifications << " sent from " << s.threads << " request threads\n";
   out << "  events          " << s.events << "\n";
   out << "  trace lines     " << s.trace_lines << "\n";

@@ -3,6 +3,20 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+// What became of one input's lines.
+struct input_summary {
+  std::string name;
+  std::uint64_t requests = 0;
+  std::uint64_t skipped = 0;
+  std::vector<std::string> first_skips;  // "line 7: why", the first few
+  std::string hint;   // a guess at what the input is, when nothing of it was replayed
+  std::string error;  // why it ended early, "" when it was read to its end
+};
+
+// Nothing of it replayed though it held lines, or not read to its end.
+bool input_failed(const input_summary& input);
 
 struct replay_summary {
   std::uint64_t inputs = 0;
@@ -12,6 +26,7 @@ struct replay_summary {
   std::uint64_t directives = 0;
   std::uint64_t blank = 0;
   std::uint64_t skipped = 0;  // malformed lines
+  std::vector<input_summary> per_input;
   std::uint64_t notifications = 0;
   unsigned threads = 0;
   std::uint64_t events = 0;

@@ -2,20 +2,32 @@
 
 #include <cctype>
 
+const char* const iis_default_fields =
+    "date time s-ip cs-method cs-uri-stem cs-uri-query s-port cs-username c-ip cs(User-Agent) "
+    "cs(Referer) sc-status sc-substatus sc-win32-status time-taken";
+
 namespace {
+
+// Columns whose "+" IIS did not write for a space; every other column's did.
+struct column_rule {
+  std::string_view name;
+  plus_rule rule;
+};
+constexpr column_rule column_rules[] = {
+    {"cs-uri-query", plus_rule::kept},
+    {"cs(referer)", plus_rule::kept},
+    {"cs(x-original-url)", plus_rule::kept},
+    {"cs(cookie)", plus_rule::after_semicolon},
+};
+
+// Names of the W3C format itself; any other name is a custom field's label.
+constexpr std::string_view w3c_prefixes[] = {"c-", "s-", "r-", "cs-", "sc-", "sr-", "rs-"};
+constexpr std::string_view w3c_plain_names[] = {"date", "time", "time-taken", "bytes", "cached", "comment"};
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-std::vector<std::string_view> split_blanks(std::string_view text) {
-  std::vector<std::string_view> parts;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    while (i < text.size() && is_blank(text[i])) ++i;
-    const std::size_t start = i;
-    while (i < text.size() && !is_blank(text[i])) ++i;
-    if (i > start) parts.push_back(text.substr(start, i - start));
-  }
-  return parts;
+bool starts_with(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
 }
 
 std::string lower_case(std::string_view text) {
@@ -24,39 +36,139 @@ std::string lower_case(std::string_view text) {
   return result;
 }
 
-bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && lower_case(text.substr(0, prefix.size())) == prefix;
+bool is_w3c_name(std::string_view name) {
+  if (name.find('(') != std::string_view::npos) return true;
+  for (auto prefix : w3c_prefixes)
+    if (starts_with(name, prefix)) return true;
+  for (auto plain : w3c_plain_names)
+    if (name == plain) return true;
+  return false;
+}
+
+bool is_header_name(std::string_view name) {
+  if (name.empty()) return false;
+  for (char c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') return false;
+  return true;
+}
+
+// Splits at blanks; a value that begins with a double quote runs to the quote
+// that ends it (one followed by a blank or the line end), blanks and all.
+void split_values(std::string_view line, std::vector<std::string_view>& values) {
+  values.clear();
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && is_blank(line[i])) ++i;
+    if (i >= line.size()) break;
+    const std::size_t start = i;
+    if (line[i] == '"') {
+      for (std::size_t close = line.find('"', i + 1); close != std::string_view::npos;
+           close = line.find('"', close + 1)) {
+        if (close + 1 == line.size() || is_blank(line[close + 1])) {
+          i = close + 1;
+          break;
+        }
+      }
+    }
+    while (i < line.size() && !is_blank(line[i])) ++i;  // also an unclosed quote's word
+    values.push_back(line.substr(start, i - start));
+  }
+}
+
+bool decode(plus_rule rule, std::string_view raw, std::string& value) {
+  if (raw == "-") return false;
+  if (raw.size() >= 2 && raw.front() == '"' && raw.back() == '"') {
+    value.assign(raw.substr(1, raw.size() - 2));
+    return !value.empty();
+  }
+  value.assign(raw);
+  if (rule == plus_rule::space) {
+    for (char& c : value)
+      if (c == '+') c = ' ';
+  } else if (rule == plus_rule::after_semicolon) {
+    for (std::size_t i = 1; i < value.size(); ++i)
+      if (value[i] == '+' && value[i - 1] == ';') value[i] = ' ';
+  }
+  return true;
 }
 
 }  // namespace
 
+w3c_column w3c_column_of(std::string_view field) {
+  w3c_column column{lower_case(field), plus_rule::space};
+  std::string& name = column.name;
+  if (!is_w3c_name(name) && is_header_name(name)) {
+    if (starts_with(name, "http_") && name.size() > 5) name.erase(0, 5);
+    for (char& c : name)
+      if (c == '_') c = '-';
+    name = "cs(" + name + ")";
+  }
+  if (name == "cs(referrer)") name = "cs(referer)";
+  for (const auto& known : column_rules)
+    if (name == known.name) column.rule = known.rule;
+  return column;
+}
+
 bool w3c_value(std::string_view field, std::string_view raw, std::string& value) {
-  if (raw == "-") return false;
-  value.assign(raw);
-  if (field != "cs-uri-query")
-    for (char& c : value)
-      if (c == '+') c = ' ';
-  return true;
+  return decode(w3c_column_of(field).rule, raw, value);
+}
+
+void w3c_parser::set_columns(std::string_view fields) {
+  columns_.clear();
+  split_values(fields, values_);
+  bool stem = false, status = false;
+  for (auto name : values_) {
+    columns_.push_back(w3c_column_of(name));
+    stem = stem || columns_.back().name == "cs-uri-stem";
+    status = status || columns_.back().name == "sc-status";
+  }
+  refusal_.clear();
+  // IIS lets either be left out, never both of a web site's log.
+  if (!stem && !status) refusal_ = "not a web server log: its fields have neither cs-uri-stem nor sc-status";
+  have_fields_ = true;
+}
+
+void w3c_parser::set_default_fields(std::string_view fields) {
+  if (have_fields_) return;
+  set_columns(fields);
+  on_defaults_ = true;
+}
+
+std::vector<std::string> w3c_parser::fields() const {
+  std::vector<std::string> names;
+  for (const auto& column : columns_) names.push_back(column.name);
+  return names;
 }
 
 line_result w3c_parser::parse(std::string_view line, log_entry& entry) {
-  if (split_blanks(line).empty()) return {line_kind::blank, {}};
+  split_values(line, values_);
+  if (values_.empty()) return {line_kind::blank, {}};
   if (line.front() == '#') {
-    if (starts_with_ignoring_case(line, "#fields:")) {
-      fields_.clear();
-      for (auto name : split_blanks(line.substr(8))) fields_.push_back(lower_case(name));
-      have_fields_ = true;
+    if (line.size() >= 8 && lower_case(line.substr(0, 8)) == "#fields:") {
+      set_columns(line.substr(8));
+      on_defaults_ = false;
     }
     return {line_kind::directive, {}};
   }
   if (!have_fields_) return malformed_line("request line before any #Fields directive");
-  const auto values = split_blanks(line);
-  if (values.size() != fields_.size())
-    return malformed_line(std::to_string(values.size()) + " values for " +
-                          std::to_string(fields_.size()) + " fields");
-  entry.fields.clear();
+  if (!refusal_.empty()) return malformed_line(refusal_);
+  if (values_.size() != columns_.size())
+    return malformed_line(std::to_string(values_.size()) + " values for " + std::to_string(columns_.size()) +
+                          (on_defaults_ ? " fields (IIS's default fields: no #Fields line so far)" : " fields"));
+  // The entry's strings are reused line after line.
+  std::size_t used = 0;
   std::string value;
-  for (std::size_t i = 0; i < values.size(); ++i)
-    if (w3c_value(fields_[i], values[i], value)) entry.fields.emplace_back(fields_[i], value);
+  for (std::size_t i = 0; i < values_.size(); ++i) {
+    if (!decode(columns_[i].rule, values_[i], value)) continue;
+    if (used < entry.fields.size()) {
+      entry.fields[used].first = columns_[i].name;
+      entry.fields[used].second.swap(value);
+    } else {
+      entry.fields.emplace_back(columns_[i].name, std::move(value));
+      value.clear();
+    }
+    ++used;
+  }
+  entry.fields.resize(used);
   return request_line();
 }

@@ -11,6 +11,7 @@
 #   lib/liblfs.a                        LuaFileSystem, linked into the filter,
 #                                       which opens it itself in every state
 #   lib/libexpat.a                      Expat (consumers define XML_STATIC)
+#   lib/libz.a                          zlib, for the replay's .gz logs
 #   lua/                                LuaSocket for scripts: socket\core.dll and
 #                                       mime\core.dll (linked against lua51.dll)
 #                                       and its Lua files, laid out for
@@ -29,7 +30,7 @@ prefix=${1:-${XDG_CACHE_HOME:-$HOME/.cache}/quillharbor/win64-deps}
 toolchain=$repo/cmake/toolchain-mingw64.cmake
 triple=x86_64-w64-mingw32
 cc=$(command -v $triple-gcc-posix || command -v $triple-gcc)
-packages=(lua5.1 lua-filesystem expat luasocket)
+packages=(lua5.1 lua-filesystem expat luasocket zlib)
 
 # As root apt would otherwise warn that its sandbox user cannot read the cache.
 apt_opts=(-qq)
@@ -96,6 +97,15 @@ cmake --build expat-build -j2 >/dev/null
 cmake --install expat-build >/dev/null
 rm -rf "$stage/lib/cmake" "$stage/share"
 
+# zlib, static: the library's sources without its example programs.
+zlib_src=$(ls -d "$work"/zlib-*/ | head -1)
+mkdir zlib-obj
+for name in adler32 compress crc32 deflate gzclose gzlib gzread gzwrite infback inffast inflate \
+  inftrees trees uncompr zutil; do
+  "$cc" -O2 -c "$zlib_src/$name.c" -o "zlib-obj/$name.o"
+done
+$triple-ar rcs "$stage/lib/libz.a" zlib-obj/*.o
+cp "$zlib_src"/{zlib.h,zconf.h} "$stage/include/"
 # LuaSocket: the socket and mime cores as Lua C modules against lua51.dll.
 socket_src=$(echo "$work"/luasocket-*/src)
 mkdir -p socket-obj "$stage/lua/socket" "$stage/lua/mime"

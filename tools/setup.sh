@@ -4,7 +4,7 @@
 set -euo pipefail
 
 what=${1:-linux}
-linux_packages=(build-essential cmake pkg-config
+linux_packages=(build-essential cmake pkg-config zlib1g-dev
   liblua5.1-0-dev lua-filesystem-dev libexpat1-dev
   libgtest-dev libbenchmark-dev
   lua-socket rsyslog)

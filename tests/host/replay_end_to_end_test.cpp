@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "host/replay.h"
 #include "host/sample_log.h"
 #include "platform/temp_directory.h"
@@ -207,6 +209,51 @@ TEST_F(replay_end_to_end, a_given_settings_file_is_used) {
                         "/slow_requests/slow_requests.lua\" pool_size=\"2\"/></setting>");
   ASSERT_EQ(replay({"--settings", settings, log}), exit_ok) << err_;
   EXPECT_EQ(lines_of("slow_requests.log").size(), 2u);
+}
+
+std::string gzip(const std::string& text) {
+  const std::string path = (fs::temp_directory_path() / "quillharbor-e2e.gz").string();
+  gzFile file = gzopen(path.c_str(), "wb");
+  gzwrite(file, text.data(), static_cast<unsigned>(text.size()));
+  gzclose(file);
+  std::string bytes;
+  {  // closed before the removal, which Windows refuses for an open file
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  fs::remove(path);
+  return bytes;
+}
+
+struct input_case {
+  const char* name;
+  std::string text;
+  int status;
+  std::uint64_t notifications;
+  const char* in_output;
+};
+
+TEST_F(replay_end_to_end, every_input_is_replayed_or_reported) {
+  const std::string log = "#Fields: cs-uri-stem sc-status\n/a 200\n/b 404\nbroken\n";
+  const std::string compressed = gzip(log);
+  const std::vector<input_case> cases = {
+      {"gzip file", compressed, exit_ok, 2, "x.log: 1 skipped of 3 request lines\n      line 4: 1 values for 2 fields"},
+      {"gzip cut short", compressed.substr(0, compressed.size() - 12), exit_input_failed, 2,
+       "x.log: ended early: gzip data damaged"},
+      {"gzip twice", gzip(compressed), exit_input_failed, 0, "NOTHING REPLAYED (gzip data?"},
+      {"W3C without #Fields", "/a 200 1\n/b 200 2\n", exit_input_failed, 0,
+       "NOTHING REPLAYED (W3C without #Fields?"},
+      {"a firewall log", "#Fields: date time action src-ip\n2026-12-07 10:00:00 DROP 192.0.2.1\n",
+       exit_input_failed, 0, "line 2: not a web server log"},
+      {"only directives", "#Software: x\n", exit_ok, 0, "lines skipped   0 malformed"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = write("x.log", c.text);
+    const int status = replay({"--script", examples + "/jsonl/jsonl.lua", "--quiet", path});
+    EXPECT_EQ(status, c.status) << c.name << "\n" << err_;
+    EXPECT_EQ(summary_.notifications, c.notifications) << c.name;
+    EXPECT_NE(err_.find(c.in_output), std::string::npos) << c.name << "\n" << err_;
+  }
 }
 
 }  // namespace
