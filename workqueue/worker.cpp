@@ -5,6 +5,7 @@
 #include <string>
 
 #include "filter/diagnostics.h"
+#include "workqueue/napping_taker.h"
 #include "workqueue/worker_loop.h"
 
 namespace {
@@ -28,8 +29,9 @@ void pause_after_record(const worker_context& context) noexcept {
 
 void worker_main(void* argument) noexcept {
   worker_context& context = *static_cast<worker_context*>(argument);
+  napping_taker<guarded_queue<record>> records(*context.record_queue);
   run_worker_loop(
-      *context.record_queue, context.running,
+      records, context.running,
       [&context](record* rec, std::int32_t number) {
         run_on_dequeue(*context.main_state, rec, number);
       },
