@@ -1,11 +1,13 @@
 // The whole cost of one request through the real module, one request thread:
 // batches of requests, each ended by TerminateFilter, which returns once the
 // worker has drained them. CPU time of the whole process (request thread and
-// worker), per request, is the figure to hold against the floor.
+// worker), per request, is the figure to hold against the floor; the context
+// switches per request show how often the worker slept and was woken.
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_scale.h"
 #include "bench/in_process.h"
+#include "bench/process_usage.h"
 #include "bench/staged_filter.h"
 #include "script/callbacks.h"
 
@@ -16,6 +18,7 @@ void BM_end_to_end(benchmark::State& state) {
   staged_filter filter(script.script_path(), 1);
   reference_request request;
   const auto batch = static_cast<benchmark::IterationCount>(bench_batch);
+  process_usage spent;
   while (state.KeepRunningBatch(batch)) {
     state.PauseTiming();
     const bool loaded = filter.load();
@@ -24,11 +27,19 @@ void BM_end_to_end(benchmark::State& state) {
       state.SkipWithError("GetFilterVersion failed");
       break;
     }
+    const process_usage before = process_usage::now();
     for (benchmark::IterationCount i = 0; i < batch; ++i) filter.notify(request);
     filter.terminate();
+    const process_usage used = process_usage::now() - before;
+    spent.voluntary_switches += used.voluntary_switches;
+    spent.involuntary_switches += used.involuntary_switches;
   }
   if (filter.trace_lines() != 0) state.SkipWithError("the script failed");
   state.SetItemsProcessed(state.iterations());
+  const double requests = static_cast<double>(state.iterations());
+  state.counters["sleeps_per_request"] = static_cast<double>(spent.voluntary_switches) / requests;
+  state.counters["preempted_per_request"] =
+      static_cast<double>(spent.involuntary_switches) / requests;
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 
 std::size_t bench_records = 100000;
 std::size_t bench_batch = 20000;
+std::size_t bench_paced = 5000;
+double bench_idle_seconds = 10;
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--requests") == 0)
@@ -34,6 +36,8 @@ int main(int argc, char** argv) {
   if (smoke) {
     bench_records = 1000;
     bench_batch = 200;
+    bench_paced = 20;
+    bench_idle_seconds = 0.05;
     args.insert(args.begin() + 1, smoke_time.data());
   }
   int count = static_cast<int>(args.size());

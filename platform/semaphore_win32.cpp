@@ -49,6 +49,16 @@ void semaphore::wait() {
   if (result == WAIT_FAILED) throw semaphore_error();
 }
 
+// Here a post does end the nap: ReleaseSemaphore costs its call either way.
+bool semaphore::nap(std::uint32_t microseconds) {
+  const DWORD milliseconds = (microseconds + 999) / 1000;
+  const DWORD result = WaitForMultipleObjects(2, native_->handles, FALSE, milliseconds);
+  if (result == WAIT_TIMEOUT) return false;
+  if (result == WAIT_OBJECT_0 + interrupt_index) throw semaphore_interrupted();
+  if (result == WAIT_FAILED) throw semaphore_error();
+  return true;
+}
+
 void semaphore::post() {
   if (!ReleaseSemaphore(native_->handles[semaphore_index], 1, nullptr)) throw semaphore_error();
 }

@@ -44,6 +44,11 @@ class guarded_queue {
   // and then no item has been removed.
   T* take();
 
+  // As take, but on an empty queue sleeps at most `microseconds` without a
+  // putter having to wake it (threadutil::semaphore::nap). False, with `item`
+  // untouched, when nothing came.
+  bool take_after_nap(std::uint32_t microseconds, T*& item);
+
   // Stored items, read without the lock: a hint that may already be stale.
   std::size_t size() const noexcept { return stored_.load(); }
 
@@ -82,6 +87,9 @@ class guarded_queue {
     Semaphore& lock_;
     bool released_ = false;
   };
+
+  // Removes the front item for a taker that holds its unit.
+  T* remove_claimed();
 
   static std::int32_t unit_count(std::size_t count) {
     if (count > static_cast<std::size_t>(threadutil::semaphore::max_count)) {
@@ -182,6 +190,18 @@ bool guarded_queue<T, Semaphore>::put(T* item) {
 template <class T, class Semaphore>
 T* guarded_queue<T, Semaphore>::take() {
   count_.wait();
+  return remove_claimed();
+}
+
+template <class T>
+bool guarded_queue<T>::take_after_nap(std::uint32_t microseconds, T*& item) {
+  if (!count_.nap(microseconds)) return false;
+  item = remove_claimed();
+  return true;
+}
+
+template <class T>
+T* guarded_queue<T>::remove_claimed() {
   try {
     held_lock lock(lock_);
     T* const item = pop_front();

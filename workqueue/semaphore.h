@@ -29,6 +29,12 @@ class semaphore {
   // semaphore_interrupted at once. Throws semaphore_error.
   void wait();
 
+  // Takes a unit if there is one, or else sleeps up to `microseconds` and takes
+  // one if it came meanwhile. A post need not end the nap: it skips the wake-up
+  // it owes a sleeper in wait. The interrupt ends it. True with a unit taken,
+  // false with none; throws as wait.
+  bool nap(std::uint32_t microseconds);
+
   // Adds one unit. Throws semaphore_error at max_count (count unchanged).
   void post();
 

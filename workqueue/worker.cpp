@@ -5,6 +5,7 @@
 #include <string>
 
 #include "filter/diagnostics.h"
+#include "workqueue/napping_taker.h"
 #include "workqueue/worker_limits.h"
 #include "workqueue/worker_loop.h"
 
@@ -29,8 +30,9 @@ void pause_after_record(const worker_context& context) noexcept {
 
 void worker_main(void* argument) noexcept {
   worker_context& context = *static_cast<worker_context*>(argument);
+  napping_taker<guarded_queue<record>> records(*context.record_queue);
   run_worker_loop(
-      *context.record_queue, context.running,
+      records, context.running,
       [&context](record* rec, std::int32_t number) { dequeue_within_limits(context, rec, number); },
       [&context]() noexcept { pause_after_record(context); });
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <thread>
 #include <vector>
@@ -98,6 +99,61 @@ TEST(semaphore, no_unit_is_lost_or_doubled_between_threads) {
   s.interrupt();
   for (auto& t : threads) t.join();
   EXPECT_EQ(taken, posters * units_each);
+}
+
+// A nap takes a unit that is there or comes during it, reports a quiet nap,
+// and prefers a unit to the interrupt as wait does.
+TEST(semaphore, nap_takes_a_unit_that_is_there_or_comes_meanwhile) {
+  enum outcome { took, nothing, interrupted };
+  const struct {
+    const char* name;
+    std::int32_t units;
+    bool raise_interrupt;
+    bool post_meanwhile;
+    outcome expected;
+  } cases[] = {
+      {"unit there", 1, false, false, took},
+      {"quiet", 0, false, false, nothing},
+      {"unit posted during the nap", 0, false, true, took},
+      {"unit there after the interrupt", 1, true, false, took},
+      {"interrupted and empty", 0, true, false, interrupted},
+  };
+  for (const auto& c : cases) {
+    semaphore s(c.units);
+    if (c.raise_interrupt) s.interrupt();
+    std::thread poster([&] {
+      if (!c.post_meanwhile) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));  // into the nap
+      s.post();  // asks no wake-up: the nap's end finds the unit
+    });
+    outcome got = nothing;
+    try {
+      got = s.nap(c.post_meanwhile ? 500000 : 1000) ? took : nothing;
+    } catch (const semaphore_interrupted&) {
+      got = interrupted;
+    }
+    poster.join();
+    EXPECT_EQ(got, c.expected) << c.name;
+    if (got == nothing) {  // the quiet nap took nothing: a unit is still counted
+      s.post();
+      EXPECT_TRUE(s.nap(0)) << c.name;
+    }
+  }
+}
+
+TEST(semaphore, interrupt_ends_a_nap_at_once) {
+  semaphore s(0);
+  std::atomic<bool> interrupted{false};
+  std::thread napper([&] {
+    try {
+      s.nap(600000000);  // ten minutes: only the interrupt ends it in time
+    } catch (const semaphore_interrupted&) {
+      interrupted = true;
+    }
+  });
+  s.interrupt();
+  napper.join();
+  EXPECT_TRUE(interrupted);
 }
 
 // Each side sleeps on the other's post, with no interrupt to rescue it: a lost
