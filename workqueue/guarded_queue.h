@@ -193,15 +193,15 @@ T* guarded_queue<T, Semaphore>::take() {
   return remove_claimed();
 }
 
-template <class T>
-bool guarded_queue<T>::take_after_nap(std::uint32_t microseconds, T*& item) {
+template <class T, class Semaphore>
+bool guarded_queue<T, Semaphore>::take_after_nap(std::uint32_t microseconds, T*& item) {
   if (!count_.nap(microseconds)) return false;
   item = remove_claimed();
   return true;
 }
 
-template <class T>
-T* guarded_queue<T>::remove_claimed() {
+template <class T, class Semaphore>
+T* guarded_queue<T, Semaphore>::remove_claimed() {
   try {
     held_lock lock(lock_);
     T* const item = pop_front();
