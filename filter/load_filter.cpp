@@ -117,17 +117,25 @@ void build(filter_state& filter) {
     throw init_error{9, "quillharbor failed to load (thread creation)"};
 }
 
+}  // namespace
+
+void close_pool(filter_state& filter) noexcept {
+  delete filter.state_pool;
+  filter.state_pool = nullptr;
+  for (script_state* state : filter.pool_states) close_script_state(state);
+  filter.pool_states.clear();
+  filter.pool_states.shrink_to_fit();
+}
+
+namespace {
+
 // Frees whatever the load built so far, in the order unload would.
 void release(filter_state& filter) noexcept {
   delete filter.worker;  // no thread runs on it: Start is the last step
   filter.worker = nullptr;
   delete filter.record_queue;
   filter.record_queue = nullptr;
-  delete filter.state_pool;
-  filter.state_pool = nullptr;
-  for (script_state* state : filter.pool_states) close_script_state(state);
-  filter.pool_states.clear();
-  filter.pool_states.shrink_to_fit();
+  close_pool(filter);
   if (filter.main_state != nullptr) close_script_state(filter.main_state);
   filter.main_state = nullptr;
 }

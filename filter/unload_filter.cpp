@@ -48,13 +48,7 @@ BOOL unload_filter(filter_state& filter) noexcept {
     result = FALSE;
   }
 
-  if (drained) {
-    delete filter.state_pool;
-    filter.state_pool = nullptr;
-    for (script_state* state : filter.pool_states) close_script_state(state);
-    filter.pool_states.clear();
-    filter.pool_states.shrink_to_fit();
-  }
+  if (drained) close_pool(filter);
   if (filter.main_state != nullptr) close_script_state(filter.main_state);
   filter.main_state = nullptr;
   finish_operations(filter, true);
