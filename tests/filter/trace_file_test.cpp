@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -51,6 +52,26 @@ class trace_file_test : public ::testing::Test {
   fs::path dir_;
 };
 
+// "<stamp> [<thread>] writer <0-7> line <n> <20 to 69 x>" and nothing else.
+// (std::regex trips GCC 12's uninitialised-use warning under the sanitizers.)
+bool whole_writer_line(const std::string& line) {
+  static const char stamp[] = "dddd-dd-ddTdd:dd:dd.dddZ [";
+  const std::size_t stamp_length = sizeof stamp - 1;
+  if (line.size() < stamp_length) return false;
+  for (std::size_t i = 0; i < stamp_length; ++i) {
+    const bool digit = std::isdigit(static_cast<unsigned char>(line[i])) != 0;
+    if (stamp[i] == 'd' ? !digit : line[i] != stamp[i]) return false;
+  }
+  unsigned thread = 0, writer = 0, number = 0;
+  int used = 0;
+  if (std::sscanf(line.c_str() + stamp_length, "%u] writer %u line %u %n", &thread, &writer, &number,
+                  &used) != 3 ||
+      used == 0 || writer > 7)
+    return false;
+  const std::string xs = line.substr(stamp_length + static_cast<std::size_t>(used));
+  return xs.size() >= 20 && xs.size() <= 69 && xs.find_first_not_of('x') == std::string::npos;
+}
+
 TEST_F(trace_file_test, rotates_and_keeps_lines_whole_under_eight_threads) {
   const std::string log = path("trace.log");
   constexpr std::int64_t max_size = 16384;
@@ -68,14 +89,13 @@ TEST_F(trace_file_test, rotates_and_keeps_lines_whole_under_eight_threads) {
   for (std::thread& writer : writers) writer.join();
   close_trace_file();
 
-  const std::regex whole(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z \[\d+\] writer [0-7] line \d+ x{20,69})");
   ASSERT_TRUE(fs::exists(log + ".1"));
   // The renamed file ended with the line that reached the size.
   EXPECT_GE(static_cast<std::int64_t>(fs::file_size(log + ".1")), max_size);
   EXPECT_LT(static_cast<std::int64_t>(fs::file_size(log + ".1")), max_size + 200);
   EXPECT_LT(static_cast<std::int64_t>(fs::file_size(log)), max_size);
   for (const std::string& file : {log, log + ".1"}) {
-    for (const std::string& line : lines_of(file)) EXPECT_TRUE(std::regex_match(line, whole)) << line;
+    for (const std::string& line : lines_of(file)) EXPECT_TRUE(whole_writer_line(line)) << line;
   }
 }
 
