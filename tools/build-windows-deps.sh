@@ -30,7 +30,7 @@ prefix=${1:-${XDG_CACHE_HOME:-$HOME/.cache}/quillharbor/win64-deps}
 toolchain=$repo/cmake/toolchain-mingw64.cmake
 triple=x86_64-w64-mingw32
 cc=$(command -v $triple-gcc-posix || command -v $triple-gcc)
-packages=(lua5.1 lua-filesystem expat luasocket zlib)
+packages=(lua5.1 lua-filesystem expat zlib luasocket)
 
 # As root apt would otherwise warn that its sandbox user cannot read the cache.
 apt_opts=(-qq)
@@ -59,7 +59,7 @@ trap 'rm -rf "$work"' EXIT
 stage=$work/prefix
 mkdir -p "$stage/bin" "$stage/lib" "$stage/include"
 cd "$work"
-apt-get "${apt_opts[@]}" source "${packages[@]:0:3}" >/dev/null
+apt-get "${apt_opts[@]}" source "${packages[@]:0:4}" >/dev/null
 # LuaSocket's Debian changes touch only its packaging; a mirror that lacks them
 # still gave the verified upstream tarball, which is then unpacked as it is.
 if ! apt-get "${apt_opts[@]}" source luasocket >/dev/null 2>luasocket.err; then
