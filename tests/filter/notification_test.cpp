@@ -4,7 +4,6 @@
 #include <thread>
 
 #include "tests/filter/filter_fixture.h"
-#include "tests/support/stderr_pipe.h"
 
 namespace {
 
@@ -166,46 +165,6 @@ TEST_F(notification_test, records_still_queued_at_unload_reach_on_dequeue_before
   run_many_threads(*this, *module, 2, 50);
   EXPECT_EQ(module->terminate_filter(0), TRUE);
   expect_ordered_delivery(traces(), 2, 50);
-}
-
-// Standard error a pipe that nobody reads: every notification still returns,
-// and the lines that could not go out are counted on the next one that does.
-TEST_F(notification_test, a_stalled_standard_error_drops_and_counts_trace_lines) {
-  const auto script =
-      dir.write("script.lua", script_with_enqueue("error(string.rep('x', 200), 0)"));
-  dir.write("quillharbor.setting", settings_text(script, 2));
-  stderr_pipe pipe;
-  module = std::make_unique<loaded_module>(dir.path(), false);
-  ASSERT_EQ(module->get_filter_version(&version), TRUE);
-  fake_request request;
-  constexpr unsigned long sent = 1000;  // about four times what the pipe holds
-  for (unsigned long i = 0; i < sent; ++i) notify(request);
-  std::string out = pipe.drain();
-  notify(request);
-  out += pipe.drain();
-  EXPECT_EQ(module->terminate_filter(0), TRUE);
-  pipe.restore();
-
-  const std::string error_text = "] error: on_enqueue code:2 message:" + std::string(200, 'x');
-  unsigned long written = 0, dropped = 0;
-  std::vector<std::string> lines;
-  std::istringstream all(out);
-  for (std::string line; std::getline(all, line);) {
-    if (line.rfind("quillharbor event ", 0) == 0) continue;
-    lines.push_back(line);
-    const auto close = line.find(']');
-    ASSERT_NE(close, std::string::npos) << line;
-    if (line.compare(close, std::string::npos, error_text) == 0) {
-      ++written;
-    } else {
-      ASSERT_NE(line.find(" trace lines dropped"), std::string::npos) << line;
-      dropped += std::stoul(line.substr(close + 2));
-    }
-  }
-  EXPECT_GT(dropped, 0u);
-  EXPECT_EQ(written + dropped, sent + 1);
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_NE(lines[lines.size() - 2].find(" trace lines dropped"), std::string::npos);
 }
 
 }  // namespace

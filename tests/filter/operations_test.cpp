@@ -105,8 +105,9 @@ TEST_F(operations_test, a_queue_limit_bounds_memory_and_counts_every_drop) {
   EXPECT_EQ(module->terminate_filter(0), TRUE);
 
   const long dropped = notifications - limit;
-  if (!freed_blocks_stay_resident)
+  if (!freed_blocks_stay_resident) {
     EXPECT_LT(grown, 8ll << 20) << "unbounded, this would be some 100 bytes per notification";
+  }
   EXPECT_EQ(traces()[1], "error: queue message:limit 1000 reached, 1 records dropped so far");
   EXPECT_GE(count_starting("error: queue"), 1);  // one more per 10 s of dropping
   EXPECT_EQ(count_starting("dequeued"), 1);
