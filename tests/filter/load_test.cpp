@@ -150,23 +150,4 @@ TEST_F(load_test, the_module_reads_the_settings_beside_its_own_copy) {
   EXPECT_EQ(module->terminate_filter(0), TRUE);
 }
 
-// A host that loaded the module by a relative path and then changed directory
-// still has it read the settings beside it.
-TEST_F(load_test, a_module_loaded_by_a_relative_path_keeps_its_directory) {
-  const auto script = dir.write("s.lua", "function on_init() ndebug('here') return true end\n"
-                                         "function on_term() return true end");
-  dir.write("quillharbor.setting", settings_text(script, 1));
-  scratch_directory elsewhere;
-  elsewhere.write("quillharbor.setting", "<wrong/>");
-  const auto before = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
-  module = std::make_unique<loaded_module>(".");  // loads ./quillharbor.so
-  std::filesystem::current_path(elsewhere.path());
-  const BOOL loaded = module->get_filter_version(&version);
-  std::filesystem::current_path(before);
-  EXPECT_EQ(loaded, TRUE);
-  EXPECT_EQ(traces(), std::vector<std::string>{"here"});
-  EXPECT_EQ(module->terminate_filter(0), TRUE);
-}
-
 }  // namespace

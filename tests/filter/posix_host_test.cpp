@@ -1,4 +1,5 @@
-// POSIX only: standard error is made a pipe of the test's own.
+// POSIX hosts: standard error a pipe of the test's own, a relative module path.
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 namespace {
 
 using stalled_stderr_test = filter_fixture;
+using load_test = filter_fixture;
 
 // Standard error a pipe that nobody reads: every notification still returns,
 // and the lines that could not go out are counted on the next one that does.
@@ -51,6 +53,25 @@ TEST_F(stalled_stderr_test, a_stalled_standard_error_drops_and_counts_trace_line
   EXPECT_EQ(written + dropped, sent + 1);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_NE(lines[lines.size() - 2].find(" trace lines dropped"), std::string::npos);
+}
+
+// A host that loaded the module by a relative path and then changed directory
+// still has it read the settings beside it.
+TEST_F(load_test, a_module_loaded_by_a_relative_path_keeps_its_directory) {
+  const auto script = dir.write("s.lua", "function on_init() ndebug('here') return true end\n"
+                                         "function on_term() return true end");
+  dir.write("quillharbor.setting", settings_text(script, 1));
+  scratch_directory elsewhere;
+  elsewhere.write("quillharbor.setting", "<wrong/>");
+  const auto before = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  module = std::make_unique<loaded_module>(".");  // loads ./quillharbor.so
+  std::filesystem::current_path(elsewhere.path());
+  const BOOL loaded = module->get_filter_version(&version);
+  std::filesystem::current_path(before);
+  EXPECT_EQ(loaded, TRUE);
+  EXPECT_EQ(traces(), std::vector<std::string>{"here"});
+  EXPECT_EQ(module->terminate_filter(0), TRUE);
 }
 
 }  // namespace
