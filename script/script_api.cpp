@@ -10,6 +10,7 @@
 #include "filter/text_cut.h"
 #include "platform/uuid.h"
 #include "script/enqueue_context.h"
+#include "script/process_id_api.h"
 
 namespace {
 
@@ -61,6 +62,7 @@ void register_script_api(lua_State* L) {
   lua_pushcfunction(L, uuid);
   lua_setfield(L, LUA_GLOBALSINDEX, "uuid");
   register_enqueue_context(L);
+  register_process_id(L);
 }
 
 std::string new_uuid_string() {

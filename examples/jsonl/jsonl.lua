@@ -11,33 +11,50 @@
 -- the main state, one record at a time and in order, so the file is opened,
 -- written and closed there only.
 
+-- Several worker processes at once: IIS runs the filter in every worker
+-- process of the application pool, two of them side by side while one is
+-- recycled, several in a web garden. Each process writes a file of its own,
+-- the process identifier before the extension (requests.4242.jsonl), so that no
+-- two processes ever write into one file; a process that starts later with an
+-- identifier used before appends to that file. Read them together with
+-- `cat requests.*.jsonl` (each line holds its process's record number "n").
+--
+-- Cost: on_dequeue runs on the filter's one worker thread for every request,
+-- so it writes each line with one call and builds no strings for values that
+-- need no escape.
+
 -- Where the lines go. Use an absolute path: under IIS a relative one is taken
 -- from the worker process's working directory (usually C:\Windows\System32).
 local OUTPUT = "requests.jsonl"
 
--- The server variables to keep, and the JSON names they get.
+-- The server variables to keep, by their JSON names. Adding one means a line
+-- here, one in on_enqueue and one in on_dequeue.
 local VARIABLES = {
-  { "REQUEST_METHOD", "method" },
-  { "URL", "url" },
-  { "QUERY_STRING", "query" },
-  { "REMOTE_ADDR", "client" },
-  { "REMOTE_USER", "user" },
-  { "HTTP_HOST", "host" },
-  { "HTTP_USER_AGENT", "agent" },
-  { "HTTP_REFERER", "referer" },
+  method = "REQUEST_METHOD",
+  url = "URL",
+  query = "QUERY_STRING",
+  client = "REMOTE_ADDR",
+  user = "REMOTE_USER",
+  host = "HTTP_HOST",
+  agent = "HTTP_USER_AGENT",
+  referer = "HTTP_REFERER",
 }
-
--- The numbers of the log record; on_dequeue receives every field as a string,
--- so these names are written back as JSON numbers.
-local NUMBERS = { "status", "win32_status", "bytes_sent", "bytes_recvd", "time_ms" }
 
 local out -- the open file; exists in the main state only
 
+-- OUTPUT with this process's identifier before its extension.
+local function per_process(name)
+  local stem, extension = name:match("^(.-)(%.[^./\\]*)$")
+  if not stem or stem == "" or stem:match("[/\\]$") then stem, extension = name, "" end
+  return ("%s.%d%s"):format(stem, quillharbor_process_id(), extension)
+end
+
 function on_init()
+  local name = per_process(OUTPUT)
   local err
-  out, err = io.open(OUTPUT, "a")
+  out, err = io.open(name, "a")
   if not out then
-    ndebug("jsonl.lua: cannot open " .. OUTPUT .. ": " .. tostring(err))
+    ndebug("jsonl.lua: cannot open " .. name .. ": " .. tostring(err))
     return false -- refuses the load: the event log gets code 7
   end
   out:setvbuf("full")
@@ -46,23 +63,27 @@ end
 
 function on_enqueue(handle)
   local ctx = enqueue_context.new(handle)
-  local fields = {
+  local v = VARIABLES
+  -- One table constructor: the table is made at its full size at once.
+  return true, {
     status = ctx:http_status(),
     win32_status = ctx:win32_status(),
     bytes_sent = ctx:bytes_sent(),
     bytes_recvd = ctx:bytes_recvd(),
     time_ms = ctx:process_time(),
     -- When the filter saw the request (when replaying: the replay's time).
-    -- os.time() is safe here; os.date is not: it shares one C library buffer
-    -- between all request threads, so the text is made in on_dequeue.
+    -- os.time() is cheap here; the text is made in on_dequeue.
     logged = os.time(),
+    method = ctx:server_variable(v.method), -- "" when the request had none
+    url = ctx:server_variable(v.url),
+    query = ctx:server_variable(v.query),
+    client = ctx:server_variable(v.client),
+    user = ctx:server_variable(v.user),
+    host = ctx:server_variable(v.host),
+    agent = ctx:server_variable(v.agent),
+    referer = ctx:server_variable(v.referer),
   }
-  for _, v in ipairs(VARIABLES) do
-    fields[v[2]] = ctx:server_variable(v[1]) -- "" when the request had none
-  end
-  return true, fields
 end
-
 -- JSON needs ", \ and control characters escaped, and valid UTF-8. Bytes that
 -- are not UTF-8 (old logs are often Latin-1) are written as \u00XX, i.e. read
 -- as Latin-1, so that one odd byte never makes a line unreadable.
@@ -92,50 +113,79 @@ local function utf8_length(s, i)
   return n
 end
 
-local function json_string(s)
-  -- Most values need no escape at all.
-  if not s:find('[%c"\\\128-\255]') then return '"' .. s .. '"' end
+-- The JSON text of a string, without its quotes: s itself when every byte is
+-- printable ASCII other than " and \ (one anchored match, not a scan per
+-- byte), else escaped byte by byte.
+local find, byte, sub, format, concat = string.find, string.byte, string.sub, string.format, table.concat
+local PLAIN = "^[]-~ -!#-[]*$" -- the ranges ]..~, space..!, #..[
+local function escaped(s)
+  if find(s, PLAIN) then return s end
   local parts, i = {}, 1
   while i <= #s do
-    local c = s:byte(i)
+    local c = byte(s, i)
     if c < 0x80 then
-      local ch = s:sub(i, i)
-      parts[#parts + 1] = ESCAPES[ch] or (c < 0x20 or c == 0x7F) and string.format("\\u%04x", c) or ch
+      local ch = sub(s, i, i)
+      parts[#parts + 1] = ESCAPES[ch] or (c < 0x20 or c == 0x7F) and format("\\u%04x", c) or ch
       i = i + 1
     else
       local n = utf8_length(s, i)
       if n then
-        parts[#parts + 1] = s:sub(i, i + n - 1)
+        parts[#parts + 1] = sub(s, i, i + n - 1)
         i = i + n
       else
-        parts[#parts + 1] = string.format("\\u%04x", c)
+        parts[#parts + 1] = format("\\u%04x", c)
         i = i + 1
       end
     end
   end
-  return '"' .. table.concat(parts) .. '"'
+  return concat(parts)
 end
 
--- Keys in a fixed order, so that lines compare and diff well.
-local ORDER = { "status", "win32_status", "bytes_sent", "bytes_recvd", "time_ms", "logged" }
-for _, v in ipairs(VARIABLES) do ORDER[#ORDER + 1] = v[2] end
-local IS_NUMBER = {}
-for _, name in ipairs(NUMBERS) do IS_NUMBER[name] = true end
+-- A number field as it came, or a JSON string when it is no number.
+local function as_number(s)
+  if tonumber(s) then return s end
+  return '"' .. escaped(s) .. '"'
+end
 
-function on_dequeue(fields, n)
-  fields.logged = os.date("!%Y-%m-%dT%H:%M:%SZ", tonumber(fields.logged))
-  local parts = { '"n":' .. string.format("%d", n) }
-  for _, key in ipairs(ORDER) do
-    local value = fields[key]
-    if value ~= nil then
-      if IS_NUMBER[key] and tonumber(value) then
-        parts[#parts + 1] = json_string(key) .. ":" .. value
-      else
-        parts[#parts + 1] = json_string(key) .. ":" .. json_string(value)
-      end
+-- Values repeat (agents, hosts, clients, the pages of a site, statuses), so
+-- the text made for a value is kept and looked up the next time: up to
+-- KEEP_VALUES values of at most KEEP_BYTES bytes each, then it starts afresh.
+local KEEP_VALUES, KEEP_BYTES = 4096, 256
+local function remembered(make)
+  local known, count = {}, 0
+  return function(s)
+    local t = known[s]
+    if t then return t end
+    t = make(s)
+    if #s <= KEEP_BYTES then
+      if count >= KEEP_VALUES then known, count = {}, 0 end
+      known[s], count = t, count + 1
     end
+    return t
   end
-  out:write("{", table.concat(parts, ","), "}\n")
+end
+local text, number = remembered(escaped), remembered(as_number)
+
+-- Requests come many to a second: the clock's text is made once per second.
+local date, last_seconds, last_date = os.date, nil, nil
+local function logged(seconds)
+  seconds = tonumber(seconds)
+  if seconds == nil or seconds ~= last_seconds then
+    last_seconds, last_date = seconds, date("!%Y-%m-%dT%H:%M:%SZ", seconds)
+  end
+  return last_date
+end
+
+-- Keys in a fixed order, so that lines compare and diff well; every field is
+-- there, as on_enqueue makes them all.
+function on_dequeue(f, n)
+  out:write('{"n":', n,
+    ',"status":', number(f.status), ',"win32_status":', number(f.win32_status),
+    ',"bytes_sent":', number(f.bytes_sent), ',"bytes_recvd":', number(f.bytes_recvd),
+    ',"time_ms":', number(f.time_ms), ',"logged":"', logged(f.logged),
+    '","method":"', text(f.method), '","url":"', text(f.url), '","query":"', text(f.query),
+    '","client":"', text(f.client), '","user":"', text(f.user), '","host":"', text(f.host),
+    '","agent":"', text(f.agent), '","referer":"', text(f.referer), '"}\n')
 end
 
 function on_term()

@@ -5,20 +5,40 @@
 --
 -- Fast requests are dropped already in on_enqueue (return false), on the web
 -- server's request thread, so they cost no queueing at all.
+--
+-- Several worker processes at once (a recycle's overlap, a web garden, every
+-- pool that runs the filter): each process writes a file of its own, the
+-- process identifier before the extension (slow_requests.4242.log), so that no
+-- two processes write into one file; a later process that is given an
+-- identifier used before appends to that file.
 
 -- Requests slower than this many milliseconds are written.
 local THRESHOLD_MS = 1000
 -- Where the lines go; an absolute path under IIS.
 local OUTPUT = "slow_requests.log"
+-- The server variables written, in one place.
+local VARIABLES = {
+  method = "REQUEST_METHOD", url = "URL", query = "QUERY_STRING",
+  client = "REMOTE_ADDR", agent = "HTTP_USER_AGENT",
+}
 
 local out    -- the open file; in the main state only
 local count = 0
+local written_to = OUTPUT -- the file's name with the process identifier
+
+-- OUTPUT with this process's identifier before its extension.
+local function per_process(name)
+  local stem, extension = name:match("^(.-)(%.[^./\\]*)$")
+  if not stem or stem == "" or stem:match("[/\\]$") then stem, extension = name, "" end
+  return ("%s.%d%s"):format(stem, quillharbor_process_id(), extension)
+end
 
 function on_init()
+  written_to = per_process(OUTPUT)
   local err
-  out, err = io.open(OUTPUT, "a")
+  out, err = io.open(written_to, "a")
   if not out then
-    ndebug("slow_requests.lua: cannot open " .. OUTPUT .. ": " .. tostring(err))
+    ndebug("slow_requests.lua: cannot open " .. written_to .. ": " .. tostring(err))
     return false
   end
   return true
@@ -33,11 +53,11 @@ function on_enqueue(handle)
   return true, {
     ms = ms,
     status = ctx:http_status(),
-    method = ctx:server_variable("REQUEST_METHOD"),
-    url = ctx:server_variable("URL"),
-    query = ctx:server_variable("QUERY_STRING"),
-    client = ctx:server_variable("REMOTE_ADDR"),
-    agent = ctx:server_variable("HTTP_USER_AGENT"),
+    method = ctx:server_variable(VARIABLES.method),
+    url = ctx:server_variable(VARIABLES.url),
+    query = ctx:server_variable(VARIABLES.query),
+    client = ctx:server_variable(VARIABLES.client),
+    agent = ctx:server_variable(VARIABLES.agent),
     -- os.time() is safe on request threads, os.date is not (one shared C
     -- library buffer): the time is made readable in on_dequeue.
     seen = os.time(),
@@ -58,6 +78,6 @@ function on_term()
   -- ndebug writes one trace line: the debugger output under IIS, the
   -- replay's "trace" lines when replaying.
   ndebug(string.format("slow_requests.lua: %d requests over %d ms written to %s",
-                       count, THRESHOLD_MS, OUTPUT))
+                       count, THRESHOLD_MS, written_to))
   return out:close()
 end

@@ -5,10 +5,21 @@
 -- states, and so keeps nothing itself: it only picks out the fields. The
 -- counting happens in on_dequeue, which runs in the main state, one record at
 -- a time, and the report is written by on_term in that same state.
+--
+-- Several worker processes at once: IIS runs the filter in every worker
+-- process of the pool, two side by side while one is recycled, several in a
+-- web garden, and ends idle ones (after 20 minutes by default). Each process
+-- counts only what it served and writes one report of its own when it ends:
+-- a REPORT file gets the process identifier before its extension
+-- (summary.4242.txt), so that no process replaces another's report. Add the
+-- reports up to see the whole site.
 
 -- Where the report goes: "-" for standard output (what the replay shows), or
--- an absolute file path (under IIS standard output leads nowhere).
+-- an absolute file path (under IIS standard output leads nowhere), written
+-- per process as said above.
 local REPORT = "-"
+-- The server variable the URLs come from.
+local URL_VARIABLE = "URL"
 -- How many of the slowest URLs the report lists.
 local SLOWEST = 10
 
@@ -27,7 +38,7 @@ function on_enqueue(handle)
     sent = ctx:bytes_sent(),
     recvd = ctx:bytes_recvd(),
     ms = ctx:process_time(),
-    url = ctx:server_variable("URL"),
+    url = ctx:server_variable(URL_VARIABLE),
   }
 end
 
@@ -87,13 +98,21 @@ local function report_lines()
   return lines
 end
 
+-- REPORT with this process's identifier before its extension.
+local function per_process(name)
+  local stem, extension = name:match("^(.-)(%.[^./\\]*)$")
+  if not stem or stem == "" or stem:match("[/\\]$") then stem, extension = name, "" end
+  return ("%s.%d%s"):format(stem, quillharbor_process_id(), extension)
+end
+
 function on_term()
   local out = io.stdout
   if REPORT ~= "-" then
-    local err
-    out, err = io.open(REPORT, "w")
+    -- Appended: a later process given the same identifier adds its report.
+    local name, err = per_process(REPORT), nil
+    out, err = io.open(name, "a")
     if not out then
-      ndebug("summary.lua: cannot write " .. REPORT .. ": " .. tostring(err))
+      ndebug("summary.lua: cannot write " .. name .. ": " .. tostring(err))
       return false -- TerminateFilter then reports the failure
     end
   end

@@ -53,24 +53,30 @@ package.path, package.cpath = LUA_DIR .. "?.lua;" .. package.path, LUA_DIR .. "?
 
 local have_socket, socket = pcall(require, "socket")
 
+-- The server variables sent, by their JSON names. Adding one means a line
+-- here, one in on_enqueue and one in payload.
 local VARIABLES = {
-  { "REQUEST_METHOD", "method" }, { "URL", "url" }, { "QUERY_STRING", "query" },
-  { "REMOTE_ADDR", "client" }, { "REMOTE_USER", "user" }, { "HTTP_HOST", "host" },
-  { "HTTP_USER_AGENT", "agent" }, { "HTTP_REFERER", "referer" },
+  method = "REQUEST_METHOD", url = "URL", query = "QUERY_STRING",
+  client = "REMOTE_ADDR", user = "REMOTE_USER", host = "HTTP_HOST",
+  agent = "HTTP_USER_AGENT", referer = "HTTP_REFERER",
 }
-local NUMBERS = { "status", "win32_status", "bytes_sent", "bytes_recvd", "time_ms" }
 
+local gettime = have_socket and socket.gettime
 function on_enqueue(handle)
   local ctx = enqueue_context.new(handle)
-  local fields = {
+  local v = VARIABLES
+  -- One table constructor: the table is made at its full size at once.
+  return true, {
     status = ctx:http_status(), win32_status = ctx:win32_status(),
     bytes_sent = ctx:bytes_sent(), bytes_recvd = ctx:bytes_recvd(),
     time_ms = ctx:process_time(),
     -- When the filter saw the request, with milliseconds; formatted later.
-    logged = have_socket and string.format("%.3f", socket.gettime()) or os.time(),
+    logged = gettime and string.format("%.3f", gettime()) or os.time(),
+    method = ctx:server_variable(v.method), url = ctx:server_variable(v.url),
+    query = ctx:server_variable(v.query), client = ctx:server_variable(v.client),
+    user = ctx:server_variable(v.user), host = ctx:server_variable(v.host),
+    agent = ctx:server_variable(v.agent), referer = ctx:server_variable(v.referer),
   }
-  for _, v in ipairs(VARIABLES) do fields[v[2]] = ctx:server_variable(v[1]) end
-  return true, fields
 end
 
 -- JSON ------------------------------------------------------------------------
@@ -101,49 +107,82 @@ local function utf8_length(s, i)
   return n
 end
 
-local function json_string(s)
-  if not s:find('[%c"\\\128-\255]') then return '"' .. s .. '"' end
+-- The JSON text of a string without its quotes: s itself when every byte is
+-- printable ASCII other than " and \ (one anchored match), else escaped.
+local find, byte, sub, format, concat, floor = string.find, string.byte, string.sub,
+  string.format, table.concat, math.floor
+local PLAIN = "^[]-~ -!#-[]*$" -- the ranges ]..~, space..!, #..[
+local function escaped(s)
+  if find(s, PLAIN) then return s end
   local parts, i = {}, 1
   while i <= #s do
-    local c = s:byte(i)
+    local c = byte(s, i)
     local n = c >= 0x80 and utf8_length(s, i)
     if n then
-      parts[#parts + 1] = s:sub(i, i + n - 1)
+      parts[#parts + 1] = sub(s, i, i + n - 1)
       i = i + n
     else
-      local ch = s:sub(i, i)
-      parts[#parts + 1] = ESCAPES[ch] or (c < 0x20 or c >= 0x7F) and string.format("\\u%04x", c) or ch
+      local ch = sub(s, i, i)
+      parts[#parts + 1] = ESCAPES[ch] or (c < 0x20 or c >= 0x7F) and format("\\u%04x", c) or ch
       i = i + 1
     end
   end
-  return '"' .. table.concat(parts) .. '"'
+  return concat(parts)
 end
 
-local ORDER = { "status", "win32_status", "bytes_sent", "bytes_recvd", "time_ms" }
-for _, v in ipairs(VARIABLES) do ORDER[#ORDER + 1] = v[2] end
-local IS_NUMBER = {}
-for _, name in ipairs(NUMBERS) do IS_NUMBER[name] = true end
+-- A number field as it came, or a JSON string when it is no number.
+local function as_number(s)
+  if tonumber(s) then return s end
+  return '"' .. escaped(s) .. '"'
+end
 
-local function payload(fields, n)
-  local parts = { '"n":' .. string.format("%d", n) }
-  for _, key in ipairs(ORDER) do
-    local value = fields[key]
-    if value ~= nil then
-      local text = IS_NUMBER[key] and tonumber(value) and value or json_string(value)
-      parts[#parts + 1] = '"' .. key .. '":' .. text
+-- Values repeat (agents, hosts, clients, pages, statuses): the text made for
+-- one is kept, up to KEEP_VALUES values of at most KEEP_BYTES bytes, then
+-- the memory starts afresh.
+local KEEP_VALUES, KEEP_BYTES = 4096, 256
+local function remembered(make)
+  local known, count = {}, 0
+  return function(s)
+    local t = known[s]
+    if t then return t end
+    t = make(s)
+    if #s <= KEEP_BYTES then
+      if count >= KEEP_VALUES then known, count = {}, 0 end
+      known[s], count = t, count + 1
     end
+    return t
   end
-  return "{" .. table.concat(parts, ",") .. "}"
+end
+local text, number = remembered(escaped), remembered(as_number)
+
+-- The keys in a fixed order, made in one concatenation; every field is there,
+-- as on_enqueue makes them all.
+local function payload(f, n)
+  return '{"n":' .. n ..
+    ',"status":' .. number(f.status) .. ',"win32_status":' .. number(f.win32_status) ..
+    ',"bytes_sent":' .. number(f.bytes_sent) .. ',"bytes_recvd":' .. number(f.bytes_recvd) ..
+    ',"time_ms":' .. number(f.time_ms) ..
+    ',"method":"' .. text(f.method) .. '","url":"' .. text(f.url) .. '","query":"' .. text(f.query) ..
+    '","client":"' .. text(f.client) .. '","user":"' .. text(f.user) .. '","host":"' .. text(f.host) ..
+    '","agent":"' .. text(f.agent) .. '","referer":"' .. text(f.referer) .. '"}'
 end
 
 -- Messages ----------------------------------------------------------------------
 local header_tail -- " HOSTNAME quillharbor - "
+local PRI_VERSION = "<" .. FACILITY * 8 + SEVERITY .. ">1 "
+local MILLIS = {} -- ".000Z" ... ".999Z", made once
+for i = 0, 999 do MILLIS[i] = format(".%03dZ", i) end
+-- The clock's text changes once a second: made once per second.
+local date, stamp_second, stamp_text = os.date, nil, nil
 
 local function message(msgid, seconds, text)
-  local whole = math.floor(seconds)
-  local m = string.format("<%d>1 %s.%03dZ%s%s - %s", FACILITY * 8 + SEVERITY,
-    os.date("!%Y-%m-%dT%H:%M:%S", whole), math.floor((seconds - whole) * 1000),
-    header_tail, msgid, text)
+  local whole = floor(seconds)
+  if whole ~= stamp_second then
+    stamp_second, stamp_text = whole, date("!%Y-%m-%dT%H:%M:%S", whole)
+  end
+  local ms = floor((seconds - whole) * 1000)
+  local m = PRI_VERSION .. stamp_text .. (MILLIS[ms] or format(".%03dZ", ms)) .. header_tail ..
+    msgid .. " - " .. text
   if PROTOCOL == "udp" then return m end
   return #m .. " " .. m -- octet counting
 end
