@@ -149,43 +149,53 @@ end
 
 -- Values repeat (agents, hosts, clients, the pages of a site, statuses), so
 -- the text made for a value is kept and looked up the next time: up to
--- KEEP_VALUES values of at most KEEP_BYTES bytes each, then it starts afresh.
+-- KEEP_VALUES values of at most KEEP_BYTES bytes each, then the memory starts
+-- afresh. on_dequeue looks in `texts` and `numbers` itself and calls text or
+-- number only for a value not seen yet.
 local KEEP_VALUES, KEEP_BYTES = 4096, 256
-local function remembered(make)
-  local known, count = {}, 0
-  return function(s)
-    local t = known[s]
-    if t then return t end
-    t = make(s)
-    if #s <= KEEP_BYTES then
-      if count >= KEEP_VALUES then known, count = {}, 0 end
-      known[s], count = t, count + 1
-    end
-    return t
+local texts, numbers, kept = {}, {}, 0
+local function remember(s, t, into)
+  if #s <= KEEP_BYTES then
+    if kept >= KEEP_VALUES then texts, numbers, kept = {}, {}, 0 end
+    into = into == "number" and numbers or texts
+    into[s], kept = t, kept + 1
   end
+  return t
 end
-local text, number = remembered(escaped), remembered(as_number)
+local function text(s) return remember(s, escaped(s), "text") end
+local function number(s) return remember(s, as_number(s), "number") end
 
 -- Requests come many to a second: the clock's text is made once per second.
-local date, last_seconds, last_date = os.date, nil, nil
+local date, last_logged, last_date = os.date, nil, nil
 local function logged(seconds)
-  seconds = tonumber(seconds)
-  if seconds == nil or seconds ~= last_seconds then
-    last_seconds, last_date = seconds, date("!%Y-%m-%dT%H:%M:%SZ", seconds)
+  if seconds ~= last_logged or seconds == nil then
+    last_logged, last_date = seconds, date("!%Y-%m-%dT%H:%M:%SZ", tonumber(seconds))
   end
   return last_date
 end
 
 -- Keys in a fixed order, so that lines compare and diff well; every field is
--- there, as on_enqueue makes them all.
+-- there, as on_enqueue makes them all. One concatenation, one write.
 function on_dequeue(f, n)
-  out:write('{"n":', n,
-    ',"status":', number(f.status), ',"win32_status":', number(f.win32_status),
-    ',"bytes_sent":', number(f.bytes_sent), ',"bytes_recvd":', number(f.bytes_recvd),
-    ',"time_ms":', number(f.time_ms), ',"logged":"', logged(f.logged),
-    '","method":"', text(f.method), '","url":"', text(f.url), '","query":"', text(f.query),
-    '","client":"', text(f.client), '","user":"', text(f.user), '","host":"', text(f.host),
-    '","agent":"', text(f.agent), '","referer":"', text(f.referer), '"}\n')
+  local t, u = texts, numbers
+  local status, win32, sent, recvd, ms = f.status, f.win32_status, f.bytes_sent, f.bytes_recvd, f.time_ms
+  local method, url, query, client = f.method, f.url, f.query, f.client
+  local user, host, agent, referer = f.user, f.host, f.agent, f.referer
+  out:write('{"n":' .. n ..
+    ',"status":' .. (u[status] or number(status)) ..
+    ',"win32_status":' .. (u[win32] or number(win32)) ..
+    ',"bytes_sent":' .. (u[sent] or number(sent)) ..
+    ',"bytes_recvd":' .. (u[recvd] or number(recvd)) ..
+    ',"time_ms":' .. (u[ms] or number(ms)) ..
+    ',"logged":"' .. logged(f.logged) ..
+    '","method":"' .. (t[method] or text(method)) ..
+    '","url":"' .. (t[url] or text(url)) ..
+    '","query":"' .. (t[query] or text(query)) ..
+    '","client":"' .. (t[client] or text(client)) ..
+    '","user":"' .. (t[user] or text(user)) ..
+    '","host":"' .. (t[host] or text(host)) ..
+    '","agent":"' .. (t[agent] or text(agent)) ..
+    '","referer":"' .. (t[referer] or text(referer)) .. '"}\n')
 end
 
 function on_term()

@@ -172,19 +172,29 @@ local header_tail -- " HOSTNAME quillharbor - "
 local PRI_VERSION = "<" .. FACILITY * 8 + SEVERITY .. ">1 "
 local MILLIS = {} -- ".000Z" ... ".999Z", made once
 for i = 0, 999 do MILLIS[i] = format(".%03dZ", i) end
--- The clock's text changes once a second: made once per second.
+-- The header up to the message's text: "<134>1 2026-12-07T10:00:00.123Z host
+-- quillharbor - request - ". Its clock changes once a millisecond at most, so
+-- the last one made is kept, and its date once a second.
 local date, stamp_second, stamp_text = os.date, nil, nil
+local head_msgid, head_second, head_ms, head_text
 
-local function message(msgid, seconds, text)
+local function header(msgid, seconds)
   local whole = floor(seconds)
+  local ms = floor((seconds - whole) * 1000)
+  if ms == head_ms and whole == head_second and msgid == head_msgid then return head_text end
   if whole ~= stamp_second then
     stamp_second, stamp_text = whole, date("!%Y-%m-%dT%H:%M:%S", whole)
   end
-  local ms = floor((seconds - whole) * 1000)
-  local m = PRI_VERSION .. stamp_text .. (MILLIS[ms] or format(".%03dZ", ms)) .. header_tail ..
-    msgid .. " - " .. text
-  if PROTOCOL == "udp" then return m end
-  return #m .. " " .. m -- octet counting
+  head_msgid, head_second, head_ms = msgid, whole, ms
+  head_text = PRI_VERSION .. stamp_text .. (MILLIS[ms] or format(".%03dZ", ms)) .. header_tail ..
+    msgid .. " - "
+  return head_text
+end
+
+local function message(msgid, seconds, text)
+  local head = header(msgid, seconds)
+  if PROTOCOL == "udp" then return head .. text end
+  return #head + #text .. " " .. head .. text -- octet counting
 end
 
 -- The buffer: held[first..last], oldest first. notice[i] is the count that a

@@ -107,7 +107,7 @@ total=$(grep -vc '^#' "$dir/u_ex.log")
 # The reference: examples/jsonl over the same log, without its clock field.
 (cd "$dir" && "$replay" --module "$module" --threads 1 --quiet --no-progress \
   --script "$examples/jsonl/jsonl.lua" u_ex.log 2>jsonl.replay.err) || fail "the jsonl replay failed"
-sed -E 's/,"logged":"[^"]*"//' "$dir/requests.jsonl" >"$dir/reference"
+sed -E 's/,"logged":"[^"]*"//' "$dir"/requests.*.jsonl >"$dir/reference"
 [ "$(wc -l <"$dir/reference")" -eq "$total" ] || fail "the reference has not $total lines"
 iconv -f UTF-8 -t UTF-8 "$dir/reference" >/dev/null || fail "examples/jsonl wrote bytes that are not UTF-8"
 
