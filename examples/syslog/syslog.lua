@@ -137,34 +137,43 @@ local function as_number(s)
 end
 
 -- Values repeat (agents, hosts, clients, pages, statuses): the text made for
--- one is kept, up to KEEP_VALUES values of at most KEEP_BYTES bytes, then
--- the memory starts afresh.
+-- one is kept, up to KEEP_VALUES values of at most KEEP_BYTES bytes, then the
+-- memory starts afresh. payload looks in `texts` and `numbers` itself and
+-- calls text or number only for a value not seen yet.
 local KEEP_VALUES, KEEP_BYTES = 4096, 256
-local function remembered(make)
-  local known, count = {}, 0
-  return function(s)
-    local t = known[s]
-    if t then return t end
-    t = make(s)
-    if #s <= KEEP_BYTES then
-      if count >= KEEP_VALUES then known, count = {}, 0 end
-      known[s], count = t, count + 1
-    end
-    return t
+local texts, numbers, kept = {}, {}, 0
+local function remember(s, t, into)
+  if #s <= KEEP_BYTES then
+    if kept >= KEEP_VALUES then texts, numbers, kept = {}, {}, 0 end
+    into = into == "number" and numbers or texts
+    into[s], kept = t, kept + 1
   end
+  return t
 end
-local text, number = remembered(escaped), remembered(as_number)
+local function text(s) return remember(s, escaped(s), "text") end
+local function number(s) return remember(s, as_number(s), "number") end
 
 -- The keys in a fixed order, made in one concatenation; every field is there,
 -- as on_enqueue makes them all.
 local function payload(f, n)
+  local t, u = texts, numbers
+  local status, win32, sent, recvd, ms = f.status, f.win32_status, f.bytes_sent, f.bytes_recvd, f.time_ms
+  local method, url, query, client = f.method, f.url, f.query, f.client
+  local user, host, agent, referer = f.user, f.host, f.agent, f.referer
   return '{"n":' .. n ..
-    ',"status":' .. number(f.status) .. ',"win32_status":' .. number(f.win32_status) ..
-    ',"bytes_sent":' .. number(f.bytes_sent) .. ',"bytes_recvd":' .. number(f.bytes_recvd) ..
-    ',"time_ms":' .. number(f.time_ms) ..
-    ',"method":"' .. text(f.method) .. '","url":"' .. text(f.url) .. '","query":"' .. text(f.query) ..
-    '","client":"' .. text(f.client) .. '","user":"' .. text(f.user) .. '","host":"' .. text(f.host) ..
-    '","agent":"' .. text(f.agent) .. '","referer":"' .. text(f.referer) .. '"}'
+    ',"status":' .. (u[status] or number(status)) ..
+    ',"win32_status":' .. (u[win32] or number(win32)) ..
+    ',"bytes_sent":' .. (u[sent] or number(sent)) ..
+    ',"bytes_recvd":' .. (u[recvd] or number(recvd)) ..
+    ',"time_ms":' .. (u[ms] or number(ms)) ..
+    ',"method":"' .. (t[method] or text(method)) ..
+    '","url":"' .. (t[url] or text(url)) ..
+    '","query":"' .. (t[query] or text(query)) ..
+    '","client":"' .. (t[client] or text(client)) ..
+    '","user":"' .. (t[user] or text(user)) ..
+    '","host":"' .. (t[host] or text(host)) ..
+    '","agent":"' .. (t[agent] or text(agent)) ..
+    '","referer":"' .. (t[referer] or text(referer)) .. '"}'
 end
 
 -- Messages ----------------------------------------------------------------------
@@ -191,10 +200,17 @@ local function header(msgid, seconds)
   return head_text
 end
 
+local LENGTHS = {} -- the octet counts' text, made once for each length
 local function message(msgid, seconds, text)
   local head = header(msgid, seconds)
   if PROTOCOL == "udp" then return head .. text end
-  return #head + #text .. " " .. head .. text -- octet counting
+  local length = #head + #text
+  local count = LENGTHS[length]
+  if not count then
+    count = length .. " "
+    LENGTHS[length] = count
+  end
+  return count .. head .. text -- octet counting
 end
 
 -- The buffer: held[first..last], oldest first. notice[i] is the count that a
@@ -331,8 +347,12 @@ function on_init()
   return true
 end
 
+-- The last "logged" text read, and its number: records come many to a millisecond.
+local last_logged, last_seconds
 function on_dequeue(fields, n)
-  hold(message("request", tonumber(fields.logged) or now(), payload(fields, n)))
+  local logged = fields.logged
+  if logged ~= last_logged then last_logged, last_seconds = logged, tonumber(logged) end
+  hold(message("request", last_seconds or now(), payload(fields, n)))
   if last - first + 1 >= BATCH_SIZE or (now() - held_since) * 1000 >= BATCH_AGE_MS then
     send_held()
   end
