@@ -5,16 +5,9 @@
 #include <lua.hpp>
 
 #include "platform/own_stack.h"
+#include "script/stack_reserve.h"
 
 namespace {
-
-// One level of the matcher's recursion (match and max_expand or a capture
-// helper) takes about 150 bytes on x86-64, more with Windows' home space for
-// arguments; with room to spare.
-constexpr std::size_t bytes_per_level = 320;
-// The string function's own frame and what runs below the matcher: gsub's
-// buffer alone is 8 KiB.
-constexpr std::size_t reserve = 64 * 1024;
 
 // The matcher recurses for a quantifier or a capture bracket, nowhere else.
 std::size_t recursion_levels(const char* p, std::size_t length) {
@@ -39,7 +32,7 @@ void check_pattern(lua_State* L, int index) {
   std::size_t length = 0;
   const char* p = lua_tolstring(L, index, &length);
   const std::size_t levels = recursion_levels(p, length);
-  if (levels != 0 && (left < reserve || (left - reserve) / bytes_per_level < levels)) {
+  if (levels != 0 && (left < stack_reserve || (left - stack_reserve) / bytes_per_match_level < levels)) {
     luaL_error(L, "pattern too complex for the stack");
   }
 }

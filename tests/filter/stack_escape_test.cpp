@@ -69,4 +69,79 @@ TEST_F(stack_escape_test, finalisers_run_by_the_load_run_on_the_state_stack_and_
   }
 }
 
+// The deepest match the guard allows, made to fail at its last level so that
+// xpcall's handler runs with the whole recursion on the stack; there, each
+// re-entry the interpreter allows is taken as deep as it lets a script.
+const char* const below_a_match = R"(
+local a = string.rep('a', 100000)
+local function allowed(n)
+  local _, e = pcall(string.find, a, string.rep('a?', n - 1) .. 'a%')
+  return e:find('malformed') ~= nil
+end
+local function deepest()
+  local low, high = 1, 100000
+  while low < high do
+    local middle = math.floor((low + high + 1) / 2)
+    if allowed(middle) then low = middle else high = middle - 1 end
+  end
+  return low
+end
+local function at_the_bottom(f)
+  xpcall(function() string.find(a, string.rep('a?', deepest() - 1) .. 'a%') end, f)
+end
+local function nest(enter) local function r() enter(r) end return r end
+local re_entries = {
+  gsub = nest(function(r) string.gsub('x', 'x', r) end),
+  sort = nest(function(r) table.sort({2, 1}, function(x, y) r(); return x < y end) end),
+  pcall = nest(function(r) pcall(r) end),
+  tostring = nest(function(r) tostring(setmetatable({}, {__tostring = function() r(); return '' end})) end),
+  index = nest(function(r) local _ = setmetatable({}, {__index = function() r() end}).x end),
+  load = nest(function(r) local done; load(function() if not done then done = true; r(); return 'return' end end) end),
+  wrap = nest(function(r) coroutine.wrap(r)() end),
+  resume = nest(function(r) coroutine.resume(coroutine.create(r)) end),
+  handler = nest(function(r) xpcall(error, r) end),
+  hook = nest(function(r) debug.sethook(function() debug.sethook(); r() end, '', 1); local _ = 1 end),
+  finaliser = nest(function(r) getmetatable(newproxy(true)).__gc = r; collectgarbage() end),
+  -- The trick of the hostile report: handlers on handlers, then gsub 150 deep.
+  handlers_then_gsub = function()
+    local times = 0
+    local function again()
+      times = times + 1
+      if times < 22 then at_the_bottom(again) else
+        local k = 0
+        local function down() k = k + 1; if k < 150 then string.gsub('x', 'x', down) end end
+        down()
+      end
+    end
+    at_the_bottom(again)
+  end,
+}
+function on_init() return true end
+function on_enqueue(h)
+  local case = enqueue_context.new(h):server_variable('CASE')
+  at_the_bottom(function() pcall(re_entries[case]) end)
+  return true, {case = case}
+end
+function on_dequeue(f) ndebug('served ' .. f.case) end
+function on_term() return true end
+)";
+
+TEST_F(stack_escape_test, nothing_run_below_a_full_depth_match_overruns_the_state_stack) {
+  BOOL loaded = FALSE;
+  on_request_thread([&] { loaded = load(below_a_match); });
+  ASSERT_EQ(loaded, TRUE);
+  std::vector<std::string> expected;
+  for (const char* c : {"gsub", "sort", "pcall", "tostring", "index", "load", "wrap", "resume", "handler", "hook",
+                        "finaliser", "handlers_then_gsub"}) {
+    on_request_thread([&] {
+      fake_request request;
+      request.set_variable("CASE", c);
+      EXPECT_EQ(notify(request), static_cast<DWORD>(SF_STATUS_REQ_NEXT_NOTIFICATION)) << c;
+    });
+    expected.push_back(std::string("served ") + c);
+  }
+  on_request_thread([&] { EXPECT_EQ(module->terminate_filter(0), TRUE); });
+  EXPECT_EQ(traces(), expected);
+}
+
 }  // namespace
