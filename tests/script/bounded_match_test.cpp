@@ -4,10 +4,8 @@
 #include <lua.hpp>
 #include <string>
 
-#include "platform/own_stack.h"
+#include "own_stack_state.h"
 #include "script/bounded_match.h"
-#include "script/pattern_guard.h"
-#include "script/state_stack.h"
 #include "script/time_limit.h"
 
 namespace {
@@ -59,43 +57,16 @@ end
 return table.concat(mismatches, '\n')
 )";
 
-struct raw_state {
-  raw_state() {
-    luaL_openlibs(L);
-    install_pattern_guard(L);
-    const luaL_Reg bounded[] = {{"bounded_find", bounded_find},   {"bounded_match", bounded_match},
-                                {"bounded_gmatch", bounded_gmatch}, {"bounded_gsub", bounded_gsub},
-                                {nullptr, nullptr}};
-    for (const luaL_Reg* r = bounded; r->name != nullptr; ++r) lua_register(L, r->name, r->func);
-  }
-  ~raw_state() {
-    lua_close(L);
-    platform::free_own_stack(stack);
-  }
-  // Runs `chunk` on the state's own stack: its first result, or its error.
-  std::string run(const std::string& chunk) {
-    std::string out;
-    struct call {
-      const std::string* chunk;
-      std::string* out;
-    } c{&chunk, &out};
-    const int status = call_on_state_stack(L, stack, [](lua_State* S) {
-      auto* c = static_cast<call*>(lua_touserdata(S, 1));
-      if (luaL_loadstring(S, c->chunk->c_str()) != 0) return lua_error(S);
-      lua_call(S, 0, 1);
-      *c->out = lua_isstring(S, -1) ? lua_tostring(S, -1) : "";
-      return 0;
-    }, &c);
-    if (status != 0) out = std::string("error: ") + lua_tostring(L, -1);
-    lua_settop(L, 0);
-    return out;
-  }
-  lua_State* L = luaL_newstate();
-  platform::own_stack* stack = platform::make_own_stack(state_stack_size);
-};
+void register_bounded(lua_State* L) {
+  const luaL_Reg bounded[] = {{"bounded_find", bounded_find},   {"bounded_match", bounded_match},
+                              {"bounded_gmatch", bounded_gmatch}, {"bounded_gsub", bounded_gsub},
+                              {nullptr, nullptr}};
+  for (const luaL_Reg* r = bounded; r->name != nullptr; ++r) lua_register(L, r->name, r->func);
+}
 
 TEST(bounded_match, agrees_with_the_library_on_results_and_errors) {
   raw_state s;
+  register_bounded(s.L);
   EXPECT_EQ(s.run(differential), "");
 }
 
