@@ -3,10 +3,14 @@
 #include <limits>
 #include <lua.hpp>
 #include <new>
+#include <sstream>
 
 #include "filter/diagnostics.h"
 #include "filter/trace_file.h"
 #include "script/counters_api.h"
+#include "script/error_text.h"
+#include "script/state_stack.h"
+#include "script/time_limit.h"
 
 namespace {
 
@@ -37,19 +41,36 @@ void start_operations(filter_state& filter) {
 }
 
 void offer_counters(filter_state& filter) {
-  lua_State* L = filter.main_state->L;
+  script_state& state = *filter.main_state;
+  lua_State* L = state.L;
   // A hook the script set must not see this call: on_init is its first.
   const lua_Hook hook = lua_gethook(L);
   const int mask = lua_gethookmask(L);
   const int count = lua_gethookcount(L);
   lua_sethook(L, nullptr, 0, 0);
-  const int status = lua_cpcall(L, register_in_state, &filter.counters);
+  int status = 0;
+  {
+    // Setting the global allocates, which may run the script's finalisers:
+    // script code, bounded as on_init is.
+    const callback_deadline deadline(filter.settings.time_limit);
+    status = call_on_state_stack(L, state.stack, register_in_state, &filter.counters);
+  }
   lua_sethook(L, hook, mask, count);
-  if (status != 0) {
-    // Only memory can fail here: the global is set raw.
+  if (status == 0) return;
+  if (status == LUA_ERRMEM) {
     lua_settop(L, 0);
     throw std::bad_alloc();
   }
+  // A finaliser that raised: the script failed before on_init could run, and
+  // the load fails as for an error in on_init.
+  std::ostringstream text;
+  text << "quillharbor failed to load (script on_init() error)"
+       << " code:" << status << " message:" << error_value_text(L, -1);
+  lua_settop(L, 0);
+  const std::string composed =
+      text ? text.str() : std::string("quillharbor failed to load (script on_init() error)");
+  debug_trace(composed);
+  throw init_error{8, composed};
 }
 
 void finish_operations(filter_state& filter, bool unloaded) noexcept {

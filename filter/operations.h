@@ -9,8 +9,9 @@
 // goes on). Throws std::bad_alloc or std::runtime_error.
 void start_operations(filter_state& filter);
 
-// At load, once the main state is open: its global quillharbor_counters.
-// Throws std::bad_alloc.
+// At load, once the main state is open: its global quillharbor_counters, set
+// on the state's own stack under the time limit. Throws std::bad_alloc, or
+// init_error 8 (as for on_init) when a finaliser of the script raises.
 void offer_counters(filter_state& filter);
 
 // Last in unload: the counters' trace line when any production setting is set,

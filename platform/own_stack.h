@@ -24,8 +24,9 @@ using stack_body = void (*)(void* argument) noexcept;
 // an exception or a long jump.
 void run_on_own_stack(own_stack* stack, stack_body body, void* argument) noexcept;
 
-// Bytes the caller may still use of the own stack it runs on; SIZE_MAX when
-// it runs on none.
+// Bytes the caller may still use of the own stack it runs on. On any other
+// stack: SIZE_MAX where the system cannot tell cheaply (POSIX), that stack's
+// own room where it can (Windows). Allocates nothing.
 std::size_t own_stack_left() noexcept;
 
 }  // namespace platform

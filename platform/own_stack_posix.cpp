@@ -63,7 +63,9 @@ namespace {
 // Larger than any one frame (a Lua buffer is 8 KiB), so no frame steps over it.
 constexpr std::size_t guard_size = 64 * 1024;
 
-thread_local const char* current_floor = nullptr;
+// Initial-exec: the module reserves its slot when it is loaded (a load that
+// cannot fails then), so a first use on a thread never allocates.
+__attribute__((tls_model("initial-exec"))) thread_local const char* current_floor = nullptr;
 
 struct entry {
   stack_body body;

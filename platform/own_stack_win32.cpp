@@ -4,6 +4,11 @@
 // reads of an empty array.
 #pragma GCC diagnostic ignored "-Warray-bounds"
 
+// GetCurrentThreadStackLimits: Windows 8 and Server 2012 on.
+#if !defined(_WIN32_WINNT) || _WIN32_WINNT < 0x0602
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0602
+#endif
 #include <windows.h>
 
 #include <cstdint>
@@ -12,7 +17,10 @@
 // Each own stack is a fiber. Windows keeps the stack bounds of the running
 // fiber in the thread's information block, which the guard pages and the
 // compiler's stack probes rely on: switching the stack pointer by hand would
-// leave them describing the wrong stack.
+// leave them describing the wrong stack. Those bounds also answer
+// own_stack_left, so no thread-local data is needed: MinGW emulates
+// thread_local with an allocation on a thread's first use, and aborts the
+// process when that allocation fails.
 
 namespace platform {
 
@@ -20,7 +28,6 @@ struct own_stack {
   std::size_t size;
   void* fiber = nullptr;
   void* caller = nullptr;  // the fiber to switch back to
-  const char* floor = nullptr;  // known once the fiber has first run
   stack_body body = nullptr;
   void* argument = nullptr;
   bool running = false;
@@ -31,21 +38,17 @@ namespace {
 // Windows needs some pages at the bottom to raise its own overflow exception.
 constexpr std::size_t guard_size = 64 * 1024;
 
-thread_local const char* current_floor = nullptr;
-
 // No thread-local data here: the fiber may resume on another thread, and an
 // address of such data computed before a switch would be the old thread's.
 void WINAPI fiber_main(void* started) {
   auto* stack = static_cast<own_stack*>(started);
-  const auto* tib = reinterpret_cast<const NT_TIB*>(NtCurrentTeb());
-  stack->floor = static_cast<const char*>(tib->StackBase) - stack->size + guard_size;
   for (;;) {
     SwitchToFiber(stack->caller);
     stack->body(stack->argument);
   }
 }
 
-// The fiber's first run only learns where its stack lies.
+// The fiber's first run parks it at the top of its loop.
 bool start_fiber(own_stack* stack) noexcept {
   const bool converted = IsThreadAFiber() == FALSE;
   stack->caller = converted ? ConvertThreadToFiberEx(nullptr, FIBER_FLAG_FLOAT_SWITCH) : GetCurrentFiber();
@@ -88,22 +91,23 @@ void run_on_own_stack(own_stack* stack, stack_body body, void* argument) noexcep
     body(argument);
     return;
   }
-  const char* const caller_floor = current_floor;
-  current_floor = stack->floor;
   stack->running = true;
   stack->caller = caller;
   stack->body = body;
   stack->argument = argument;
   SwitchToFiber(stack->fiber);
   stack->running = false;
-  current_floor = caller_floor;
   if (converted) ConvertFiberToThread();
 }
 
+// The running fiber's or thread's bounds, which SwitchToFiber keeps current.
 std::size_t own_stack_left() noexcept {
-  if (current_floor == nullptr) return SIZE_MAX;
-  const char* const position = static_cast<const char*>(__builtin_frame_address(0));
-  return position > current_floor ? static_cast<std::size_t>(position - current_floor) : 0;
+  ULONG_PTR low = 0;
+  ULONG_PTR high = 0;
+  GetCurrentThreadStackLimits(&low, &high);
+  const auto position = reinterpret_cast<ULONG_PTR>(__builtin_frame_address(0));
+  const ULONG_PTR floor = low + guard_size;
+  return position > floor ? static_cast<std::size_t>(position - floor) : 0;
 }
 
 }  // namespace platform

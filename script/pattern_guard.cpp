@@ -5,16 +5,10 @@
 #include <lua.hpp>
 
 #include "platform/own_stack.h"
+#include "script/bounded_match.h"
+#include "script/stack_reserve.h"
 
 namespace {
-
-// One level of the matcher's recursion (match and max_expand or a capture
-// helper) takes about 150 bytes on x86-64, more with Windows' home space for
-// arguments; with room to spare.
-constexpr std::size_t bytes_per_level = 320;
-// The string function's own frame and what runs below the matcher: gsub's
-// buffer alone is 8 KiB.
-constexpr std::size_t reserve = 64 * 1024;
 
 // The matcher recurses for a quantifier or a capture bracket, nowhere else.
 std::size_t recursion_levels(const char* p, std::size_t length) {
@@ -39,7 +33,7 @@ void check_pattern(lua_State* L, int index) {
   std::size_t length = 0;
   const char* p = lua_tolstring(L, index, &length);
   const std::size_t levels = recursion_levels(p, length);
-  if (levels != 0 && (left < reserve || (left - reserve) / bytes_per_level < levels)) {
+  if (levels != 0 && (left < stack_reserve || (left - stack_reserve) / bytes_per_match_level < levels)) {
     luaL_error(L, "pattern too complex for the stack");
   }
 }
@@ -51,17 +45,26 @@ enum { find, match, gmatch, gsub, functions };
 std::atomic<lua_CFunction> library[functions];
 std::atomic<lua_CFunction> library_gmatch_iterator{nullptr};
 
+// A state under the time limit has its count hook: its patterns go to the
+// bounded matcher, which the hook cannot stop but which looks at the clock.
+bool under_time_limit(lua_State* L) {
+  return lua_gethook(L) != nullptr && (lua_gethookmask(L) & LUA_MASKCOUNT) != 0;
+}
+
 int guarded_find(lua_State* L) {
+  if (under_time_limit(L)) return bounded_find(L);
   if (!lua_toboolean(L, 4)) check_pattern(L, 2);  // plain finds do not match patterns
   return library[find].load(std::memory_order_relaxed)(L);
 }
 
 int guarded_match(lua_State* L) {
+  if (under_time_limit(L)) return bounded_match(L);
   check_pattern(L, 2);
   return library[match].load(std::memory_order_relaxed)(L);
 }
 
 int guarded_gsub(lua_State* L) {
+  if (under_time_limit(L)) return bounded_gsub(L);
   check_pattern(L, 2);
   return library[gsub].load(std::memory_order_relaxed)(L);
 }
@@ -75,6 +78,7 @@ int guarded_gmatch_iterator(lua_State* L) {
 
 // [s, p] -> [s, p, iterator]
 int guarded_gmatch(lua_State* L) {
+  if (under_time_limit(L)) return bounded_gmatch(L);
   library[gmatch].load(std::memory_order_relaxed)(L);
   library_gmatch_iterator.store(lua_tocfunction(L, -1), std::memory_order_relaxed);
   for (int i = 1; i <= 3; ++i) lua_getupvalue(L, -i, i);

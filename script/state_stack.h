@@ -12,9 +12,10 @@ namespace platform {
 struct own_stack;
 }
 
-// Lua bounds nested C calls at 200; the deepest of them (gsub calling back into
-// Lua) take about 9 KiB each. 8 MiB holds that four times over, with the
-// parser's nesting and long patterns (which pattern_guard bounds) on top.
+// Lua bounds nested C calls at 200 (225 for error handlers); the deepest of
+// them (gsub calling back into Lua) take about 9 KiB each. 8 MiB holds that
+// three times over; long patterns take the rest, and pattern_guard keeps all
+// that nested calls may still take below any match (stack_reserve.h).
 constexpr std::size_t state_stack_size = 8 * 1024 * 1024;
 
 // lua_cpcall(L, f, ud) run on `stack` (on the caller's stack when null): the

@@ -42,3 +42,20 @@ callback_deadline::callback_deadline(std::int32_t milliseconds) noexcept : set_(
 callback_deadline::~callback_deadline() {
   if (set_) deadline = 0;
 }
+
+// ---- Used by the bounded pattern matcher (stack); the time limit's owner may
+// ---- replace these two with their own at merge.
+
+bool time_limit_passed(lua_State*) noexcept {
+  const std::int64_t until = deadline;
+  return until != 0 && platform::steady_milliseconds() >= until;
+}
+
+void raise_time_limit(lua_State* L) {
+  lua_sethook(L, look_at_clock, LUA_MASKCOUNT, 1);
+  luaL_where(L, 1);  // the Lua code that called the matcher
+  lua_pushliteral(L, "time limit exceeded");
+  lua_concat(L, 2);
+  lua_error(L);
+  __builtin_unreachable();
+}

@@ -24,3 +24,12 @@ class callback_deadline {
  private:
   bool set_;
 };
+
+// ---- Used by the bounded pattern matcher (stack); the time limit's owner may
+// ---- replace these two with their own at merge.
+
+// True when a deadline is set for the call running in L and has passed.
+bool time_limit_passed(lua_State* L) noexcept;
+
+// Raises "time limit exceeded" the way the hook does.
+[[noreturn]] void raise_time_limit(lua_State* L);

@@ -14,7 +14,7 @@ while [ $# -gt 0 ]; do
     *) targets+=("$1"); shift ;;
   esac
 done
-[ ${#targets[@]} -gt 0 ] || targets=(settings_fuzzer enqueue_fuzzer)
+[ ${#targets[@]} -gt 0 ] || targets=(settings_fuzzer enqueue_fuzzer pattern_fuzzer)
 
 tools/setup.sh fuzz
 
