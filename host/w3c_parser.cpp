@@ -54,21 +54,24 @@ bool is_header_name(std::string_view name) {
 
 // Splits at blanks; a value that begins with a double quote runs to the quote
 // that ends it (one followed by a blank or the line end), blanks and all.
+// Such ends are searched for once: the next one found serves every value
+// before it, so a line of many quotes is split in one pass.
 void split_values(std::string_view line, std::vector<std::string_view>& values) {
   values.clear();
+  constexpr std::size_t unsearched = 0;  // no quote can end a value at 0
+  std::size_t next_end = unsearched;
   std::size_t i = 0;
   while (i < line.size()) {
     while (i < line.size() && is_blank(line[i])) ++i;
     if (i >= line.size()) break;
     const std::size_t start = i;
     if (line[i] == '"') {
-      for (std::size_t close = line.find('"', i + 1); close != std::string_view::npos;
-           close = line.find('"', close + 1)) {
-        if (close + 1 == line.size() || is_blank(line[close + 1])) {
-          i = close + 1;
-          break;
-        }
+      if (next_end != std::string_view::npos && next_end <= i) {
+        next_end = line.find('"', i + 1);
+        while (next_end != std::string_view::npos && next_end + 1 < line.size() && !is_blank(line[next_end + 1]))
+          next_end = line.find('"', next_end + 1);
       }
+      if (next_end != std::string_view::npos) i = next_end + 1;
     }
     while (i < line.size() && !is_blank(line[i])) ++i;  // also an unclosed quote's word
     values.push_back(line.substr(start, i - start));
