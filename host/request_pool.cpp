@@ -26,7 +26,10 @@ void request_pool::submit(std::unique_ptr<replay_request> request) {
 void request_pool::flush() {
   if (filling_.empty()) return;
   std::unique_lock<std::mutex> lock(mutex_);
-  room_ready_.wait(lock, [this] { return waiting_.size() < capacity_; });
+  // Once full, the reader waits until half is taken, so that it wakes once
+  // for several blocks.
+  if (waiting_.size() >= capacity_)
+    room_ready_.wait(lock, [this] { return waiting_.size() <= capacity_ / 2; });
   waiting_.push_back(std::move(filling_));
   lock.unlock();
   work_ready_.notify_one();
@@ -53,14 +56,16 @@ void request_pool::finish() noexcept {
 void request_pool::serve() {
   for (;;) {
     block_type block;
+    bool room = false;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       work_ready_.wait(lock, [this] { return closing_ || !waiting_.empty(); });
       if (waiting_.empty()) return;
       block = std::move(waiting_.front());
       waiting_.pop_front();
+      room = waiting_.size() <= capacity_ / 2;
     }
-    room_ready_.notify_one();
+    if (room) room_ready_.notify_one();
     for (auto& request : block) {
       proc_(request->context(), SF_NOTIFY_LOG, request->log());
       request.reset();
