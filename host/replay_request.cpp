@@ -134,14 +134,15 @@ void replay_request::set(std::string name, std::string value) {
   variables_.emplace_back(std::move(name), std::move(value));
 }
 
-// The record's texts point into the variables, which change no more.
+// The record's texts point into the variables, which change no more; they
+// are the always-known ones, at the places from_entry set them.
 void replay_request::finish() {
-  log_.pszClientHostName = variable("REMOTE_ADDR")->c_str();
-  log_.pszClientUserName = variable("REMOTE_USER")->c_str();
-  log_.pszServerName = variable("SERVER_NAME")->c_str();
-  log_.pszOperation = variable("REQUEST_METHOD")->c_str();
-  log_.pszTarget = variable("URL")->c_str();
-  log_.pszParameters = variable("QUERY_STRING")->c_str();
+  log_.pszClientHostName = variables_[0].second.c_str();   // REMOTE_ADDR
+  log_.pszClientUserName = variables_[2].second.c_str();   // REMOTE_USER
+  log_.pszOperation = variables_[5].second.c_str();        // REQUEST_METHOD
+  log_.pszTarget = variables_[6].second.c_str();           // URL
+  log_.pszParameters = variables_[7].second.c_str();       // QUERY_STRING
+  log_.pszServerName = variables_[10].second.c_str();      // SERVER_NAME
 }
 
 const std::string* replay_request::variable(std::string_view name) const noexcept {

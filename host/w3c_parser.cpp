@@ -158,18 +158,14 @@ line_result w3c_parser::parse(std::string_view line, log_entry& entry) {
   if (values_.size() != columns_.size())
     return malformed_line(std::to_string(values_.size()) + " values for " + std::to_string(columns_.size()) +
                           (on_defaults_ ? " fields (IIS's default fields: no #Fields line so far)" : " fields"));
-  // The entry's strings are reused line after line.
+  // The entry's strings are reused line after line: each value is decoded
+  // into the next free one, which an absent value leaves free.
   std::size_t used = 0;
-  std::string value;
   for (std::size_t i = 0; i < values_.size(); ++i) {
-    if (!decode(columns_[i].rule, values_[i], value)) continue;
-    if (used < entry.fields.size()) {
-      entry.fields[used].first = columns_[i].name;
-      entry.fields[used].second.swap(value);
-    } else {
-      entry.fields.emplace_back(columns_[i].name, std::move(value));
-      value.clear();
-    }
+    if (used == entry.fields.size()) entry.fields.emplace_back();
+    auto& field = entry.fields[used];
+    if (!decode(columns_[i].rule, values_[i], field.second)) continue;
+    field.first = columns_[i].name;
     ++used;
   }
   entry.fields.resize(used);
