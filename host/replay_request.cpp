@@ -76,7 +76,7 @@ std::string header_variable_name(std::string_view field) {
   if (field.size() < 5 || field.substr(0, 3) != "cs(" || field.back() != ')') return std::string();
   std::string name = "HTTP_";
   for (char c : field.substr(3, field.size() - 4))
-    name += c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    name += c == '-' ? '_' : ascii_upper(c);
   return name;
 }
 
