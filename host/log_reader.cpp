@@ -71,8 +71,7 @@ bool log_reader::next(log_entry& entry, line_result& result) {
   if (line_number_ == 1)
     gzip_magic_ = (length_ >= 2 || overlong_ > 0) && line_[0] == '\x1F' && line_[1] == '\x8B';
   if (overlong_ > 0) {
-    result = malformed_line("longer than " + std::to_string(max_line_bytes) + " bytes (" +
-                            std::to_string(overlong_) + ")");
+    result = malformed_line("longer than 1 MiB (" + std::to_string(overlong_) + " bytes)");
     return true;
   }
   std::string_view line(line_.get(), length_);

@@ -11,7 +11,7 @@
 
 enum class log_format { automatic, w3c, ncsa };
 
-// The longest line read, without its line end; a longer one is skipped as
+// The longest line read (1 MiB), without its line end; a longer one is
 // malformed, and never held whole.
 constexpr std::size_t max_line_bytes = std::size_t{1} << 20;
 
