@@ -37,12 +37,12 @@ class log_reader {
   bool began_as_gzip() const noexcept { return gzip_magic_; }  // the input is still compressed
 
  private:
+  bool read_line();
+
   std::istream& in_;
   const bool automatic_;
   log_format format_;
   w3c_parser w3c_;
-  bool read_line();
-
   std::unique_ptr<char[]> line_;  // max_line_bytes, a "\r" and a NUL, reused
   std::size_t length_ = 0;  // of the line in line_
   std::uint64_t overlong_ = 0;  // bytes of the last line when it was too long, else 0
