@@ -19,6 +19,7 @@ std::size_t bench_records = 100000;
 std::size_t bench_batch = 20000;
 std::size_t bench_paced = 5000;
 double bench_idle_seconds = 10;
+std::size_t bench_replay_lines = 200000;
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--requests") == 0)
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
     bench_batch = 200;
     bench_paced = 20;
     bench_idle_seconds = 0.05;
+    bench_replay_lines = 500;
     args.insert(args.begin() + 1, smoke_time.data());
   }
   int count = static_cast<int>(args.size());

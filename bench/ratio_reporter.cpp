@@ -64,6 +64,13 @@ void ratio_reporter::print_ratios(std::ostream& out) const {
               cpu_ns("BM_end_to_end/process_time"), floor, "<= 1.25");
   print_ratio(out, "serial path (no threads) / floor", cpu_ns("BM_serial_path"), floor,
               "(what the code adds)");
+  // The replay's CPU per line (the generated log's 16 directives are lines too)
+  // over the module's own CPU per request, both with the reference script.
+  print_ratio(out, "replay CPU per line / module CPU per request",
+              counter("BM_replay/iterations:3/process_time", "cpu_ns_per_line"),
+              cpu_ns("BM_end_to_end/process_time"), "<= 1.5");
+  print_ratio(out, "replay sleeps per line",
+              counter("BM_replay/iterations:3/process_time", "sleeps_per_line"), 1.0, "< 0.05");
   print_ratio(out, "heap bytes per queued 8-field record",
               counter("BM_memory_per_record/iterations:1", "heap_bytes_per_record"), 1.0, "<= 512");
   for (const char* name : {"BM_throughput", "BM_request_side"}) {

@@ -113,6 +113,8 @@ void feed(replay_inputs& inputs, const replay_options& options, request_pool& po
           ++is.requests;
           pace.wait_turn();
           pool.submit(std::move(request));
+          // A pipe's lines go out as they come, not when a block is full.
+          if (input.file == nullptr && input.stream->rdbuf()->in_avail() <= 0) pool.flush();
           break;
         case line_kind::directive: ++s.directives; break;
         case line_kind::blank: ++s.blank; break;
@@ -146,7 +148,9 @@ int replay_loaded(const filter_module& module, replay_inputs& inputs, const repl
   try {
     // Leaving this block joins the request threads, so every notification
     // has returned before TerminateFilter, as the web server guarantees.
-    request_pool pool(module.http_filter_proc, thread_count(options.threads));
+    // Paced notifications leave one by one, each at its moment.
+    request_pool pool(module.http_filter_proc, thread_count(options.threads),
+                      options.rate > 0 ? 1 : request_pool::default_block);
     s.threads = pool.threads();
     try {
       feed(inputs, options, pool, console, s);

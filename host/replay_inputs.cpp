@@ -48,7 +48,7 @@ replay_inputs open_inputs(const std::vector<std::string>& names, std::istream& s
 }
 
 std::string read_error(const replay_input& input) {
-  if (input.gzip && !input.gzip->error().empty()) return "gzip data damaged: " + input.gzip->error();
+  if (input.gzip && !input.gzip->error().empty()) return input.gzip->error();
   if (input.stream && input.stream->bad()) return "read error";
   return std::string();
 }

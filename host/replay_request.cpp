@@ -8,24 +8,50 @@ namespace {
 
 constexpr std::uint64_t dword_max = 0xFFFFFFFFull;
 
+char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
 bool same_ignoring_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
+    if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
   return true;
 }
 
+// The fields a request is made of, found in one pass over the entry: the first
+// field of each name counts, as log_entry::find would give it.
+enum field_slot {
+  sc_status, sc_win32_status, sc_bytes, cs_bytes, time_taken,
+  c_ip, cs_username, cs_method, cs_uri_stem, cs_uri_query, s_ip, s_port, cs_version, cs_host,
+  slot_count
+};
+constexpr std::string_view slot_names[slot_count] = {
+    "sc-status", "sc-win32-status", "sc-bytes", "cs-bytes", "time-taken",
+    "c-ip", "cs-username", "cs-method", "cs-uri-stem", "cs-uri-query", "s-ip", "s-port", "cs-version", "cs-host"};
+
+struct request_fields {
+  explicit request_fields(const log_entry& entry) {
+    for (const auto& field : entry.fields)
+      for (int slot = 0; slot < slot_count; ++slot)
+        if (value[slot] == nullptr && field.first == slot_names[slot]) {
+          value[slot] = &field.second;
+          break;
+        }
+  }
+  std::string or_empty(field_slot slot) const { return value[slot] ? *value[slot] : std::string(); }
+
+  const std::string* value[slot_count] = {};
+};
+
 // An absent number is 0; one beyond 32 bits stays at the largest, as a DWORD
 // counter of the web server would.
-bool read_dword(const log_entry& entry, const char* field, DWORD& out, std::string& problem) {
+bool read_dword(const request_fields& fields, field_slot slot, DWORD& out, std::string& problem) {
   out = 0;
-  const std::string* text = entry.find(field);
+  const std::string* text = fields.value[slot];
   if (text == nullptr) return true;
   std::uint64_t value = 0;
   for (char c : *text) {
     if (c < '0' || c > '9') {
-      problem = std::string(field) + " '" + *text + "' is not a number";
+      problem = std::string(slot_names[slot]) + " '" + *text + "' is not a number";
       return false;
     }
     value = value * 10 + static_cast<unsigned>(c - '0');
@@ -35,15 +61,10 @@ bool read_dword(const log_entry& entry, const char* field, DWORD& out, std::stri
   return true;
 }
 
-std::string field_or_empty(const log_entry& entry, const char* field) {
-  const std::string* value = entry.find(field);
-  return value ? *value : std::string();
-}
-
 // The Host header without its port.
-std::string server_name(const log_entry& entry) {
-  const std::string* host = entry.find("cs-host");
-  if (host == nullptr) return field_or_empty(entry, "s-ip");
+std::string server_name(const request_fields& fields) {
+  const std::string* host = fields.value[cs_host];
+  if (host == nullptr) return fields.or_empty(s_ip);
   const auto colon = host->rfind(':');
   const bool has_port = colon != std::string::npos && host->find(']', colon) == std::string::npos;
   return has_port ? host->substr(0, colon) : *host;
@@ -55,7 +76,7 @@ std::string header_variable_name(std::string_view field) {
   if (field.size() < 5 || field.substr(0, 3) != "cs(" || field.back() != ')') return std::string();
   std::string name = "HTTP_";
   for (char c : field.substr(3, field.size() - 4))
-    name += c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    name += c == '-' ? '_' : ascii_upper(c);
   return name;
 }
 
@@ -68,34 +89,42 @@ replay_request::replay_request() {
 
 std::unique_ptr<replay_request> replay_request::from_entry(const log_entry& entry,
                                                            std::string& problem) {
+  const request_fields fields(entry);
   std::unique_ptr<replay_request> request(new replay_request());
   HTTP_FILTER_LOG& log = request->log_;
-  if (!read_dword(entry, "sc-status", log.dwHttpStatus, problem) ||
-      !read_dword(entry, "sc-win32-status", log.dwWin32Status, problem) ||
-      !read_dword(entry, "sc-bytes", log.dwBytesSent, problem) ||
-      !read_dword(entry, "cs-bytes", log.dwBytesRecvd, problem) ||
-      !read_dword(entry, "time-taken", log.msTimeForProcessing, problem))
+  if (!read_dword(fields, sc_status, log.dwHttpStatus, problem) ||
+      !read_dword(fields, sc_win32_status, log.dwWin32Status, problem) ||
+      !read_dword(fields, sc_bytes, log.dwBytesSent, problem) ||
+      !read_dword(fields, cs_bytes, log.dwBytesRecvd, problem) ||
+      !read_dword(fields, time_taken, log.msTimeForProcessing, problem))
     return nullptr;
 
   // IIS knows these for every request, empty when the request had none.
-  const std::string user = field_or_empty(entry, "cs-username");
-  request->set("REMOTE_ADDR", field_or_empty(entry, "c-ip"));
-  request->set("REMOTE_HOST", field_or_empty(entry, "c-ip"));
+  constexpr std::size_t always_known = 12;
+  request->variables_.reserve(always_known + 1 + entry.fields.size());
+  const std::string user = fields.or_empty(cs_username);
+  request->set("REMOTE_ADDR", fields.or_empty(c_ip));
+  request->set("REMOTE_HOST", fields.or_empty(c_ip));
   request->set("REMOTE_USER", user);
   request->set("AUTH_USER", user);
   request->set("LOGON_USER", user);
-  request->set("REQUEST_METHOD", field_or_empty(entry, "cs-method"));
-  request->set("URL", field_or_empty(entry, "cs-uri-stem"));
-  request->set("QUERY_STRING", field_or_empty(entry, "cs-uri-query"));
-  request->set("LOCAL_ADDR", field_or_empty(entry, "s-ip"));
-  request->set("SERVER_PORT", field_or_empty(entry, "s-port"));
-  request->set("SERVER_NAME", server_name(entry));
-  request->set("SERVER_PROTOCOL", field_or_empty(entry, "cs-version"));
-  // Request headers exist only when the request carried them.
-  if (const std::string* host = entry.find("cs-host")) request->set("HTTP_HOST", *host);
+  request->set("REQUEST_METHOD", fields.or_empty(cs_method));
+  request->set("URL", fields.or_empty(cs_uri_stem));
+  request->set("QUERY_STRING", fields.or_empty(cs_uri_query));
+  request->set("LOCAL_ADDR", fields.or_empty(s_ip));
+  request->set("SERVER_PORT", fields.or_empty(s_port));
+  request->set("SERVER_NAME", server_name(fields));
+  request->set("SERVER_PROTOCOL", fields.or_empty(cs_version));
+  // Request headers exist only when the request carried them; their names,
+  // made here, are upper case and none of the always-known ones.
+  if (fields.value[cs_host]) request->set("HTTP_HOST", *fields.value[cs_host]);
+  const auto headers = request->variables_.begin() + always_known;
   for (const auto& field : entry.fields) {
     std::string name = header_variable_name(field.first);
-    if (!name.empty() && request->variable(name) == nullptr) request->set(std::move(name), field.second);
+    if (name.empty()) continue;
+    bool known = false;
+    for (auto v = headers; v != request->variables_.end() && !known; ++v) known = v->first == name;
+    if (!known) request->set(std::move(name), field.second);
   }
   request->finish();
   return request;
@@ -105,14 +134,15 @@ void replay_request::set(std::string name, std::string value) {
   variables_.emplace_back(std::move(name), std::move(value));
 }
 
-// The record's texts point into the variables, which change no more.
+// The record's texts point into the variables, which change no more; they
+// are the always-known ones, at the places from_entry set them.
 void replay_request::finish() {
-  log_.pszClientHostName = variable("REMOTE_ADDR")->c_str();
-  log_.pszClientUserName = variable("REMOTE_USER")->c_str();
-  log_.pszServerName = variable("SERVER_NAME")->c_str();
-  log_.pszOperation = variable("REQUEST_METHOD")->c_str();
-  log_.pszTarget = variable("URL")->c_str();
-  log_.pszParameters = variable("QUERY_STRING")->c_str();
+  log_.pszClientHostName = variables_[0].second.c_str();   // REMOTE_ADDR
+  log_.pszClientUserName = variables_[2].second.c_str();   // REMOTE_USER
+  log_.pszOperation = variables_[5].second.c_str();        // REQUEST_METHOD
+  log_.pszTarget = variables_[6].second.c_str();           // URL
+  log_.pszParameters = variables_[7].second.c_str();       // QUERY_STRING
+  log_.pszServerName = variables_[10].second.c_str();      // SERVER_NAME
 }
 
 const std::string* replay_request::variable(std::string_view name) const noexcept {

@@ -2,9 +2,12 @@
 
 #include <system_error>
 
-request_pool::request_pool(filter_module::http_filter_proc_fn proc, unsigned threads)
-    : proc_(proc), capacity_(2 * static_cast<std::size_t>(threads == 0 ? 1 : threads)) {
+request_pool::request_pool(filter_module::http_filter_proc_fn proc, unsigned threads, std::size_t block)
+    : proc_(proc),
+      block_(block == 0 ? 1 : block),
+      capacity_(2 * static_cast<std::size_t>(threads == 0 ? 1 : threads)) {
   const unsigned count = threads == 0 ? 1 : threads;
+  filling_.reserve(block_);
   try {
     for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { serve(); });
   } catch (const std::system_error&) {
@@ -16,14 +19,31 @@ request_pool::request_pool(filter_module::http_filter_proc_fn proc, unsigned thr
 request_pool::~request_pool() { finish(); }
 
 void request_pool::submit(std::unique_ptr<replay_request> request) {
+  filling_.push_back(std::move(request));
+  if (filling_.size() >= block_) flush();
+}
+
+void request_pool::flush() {
+  if (filling_.empty()) return;
   std::unique_lock<std::mutex> lock(mutex_);
-  room_ready_.wait(lock, [this] { return waiting_.size() < capacity_; });
-  waiting_.push_back(std::move(request));
+  // Once full, the reader waits until half is taken, so that it wakes once
+  // for several blocks.
+  if (waiting_.size() >= capacity_)
+    room_ready_.wait(lock, [this] { return waiting_.size() <= capacity_ / 2; });
+  waiting_.push_back(std::move(filling_));
   lock.unlock();
   work_ready_.notify_one();
+  filling_ = block_type();
+  filling_.reserve(block_);
 }
 
 void request_pool::finish() noexcept {
+  try {
+    flush();
+  } catch (...) {
+    // Only the block's allocation can fail here; what it held is dropped.
+    filling_.clear();
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     closing_ = true;
@@ -35,16 +55,21 @@ void request_pool::finish() noexcept {
 
 void request_pool::serve() {
   for (;;) {
-    std::unique_ptr<replay_request> request;
+    block_type block;
+    bool room = false;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       work_ready_.wait(lock, [this] { return closing_ || !waiting_.empty(); });
       if (waiting_.empty()) return;
-      request = std::move(waiting_.front());
+      block = std::move(waiting_.front());
       waiting_.pop_front();
+      room = waiting_.size() <= capacity_ / 2;
     }
-    room_ready_.notify_one();
-    proc_(request->context(), SF_NOTIFY_LOG, request->log());
-    sent_.fetch_add(1);
+    if (room) room_ready_.notify_one();
+    for (auto& request : block) {
+      proc_(request->context(), SF_NOTIFY_LOG, request->log());
+      request.reset();
+      sent_.fetch_add(1, std::memory_order_relaxed);
+    }
   }
 }

@@ -54,21 +54,24 @@ bool is_header_name(std::string_view name) {
 
 // Splits at blanks; a value that begins with a double quote runs to the quote
 // that ends it (one followed by a blank or the line end), blanks and all.
+// Such ends are searched for once: the next one found serves every value
+// before it, so a line of many quotes is split in one pass.
 void split_values(std::string_view line, std::vector<std::string_view>& values) {
   values.clear();
+  constexpr std::size_t unsearched = 0;  // no quote can end a value at 0
+  std::size_t next_end = unsearched;
   std::size_t i = 0;
   while (i < line.size()) {
     while (i < line.size() && is_blank(line[i])) ++i;
     if (i >= line.size()) break;
     const std::size_t start = i;
     if (line[i] == '"') {
-      for (std::size_t close = line.find('"', i + 1); close != std::string_view::npos;
-           close = line.find('"', close + 1)) {
-        if (close + 1 == line.size() || is_blank(line[close + 1])) {
-          i = close + 1;
-          break;
-        }
+      if (next_end != std::string_view::npos && next_end <= i) {
+        next_end = line.find('"', i + 1);
+        while (next_end != std::string_view::npos && next_end + 1 < line.size() && !is_blank(line[next_end + 1]))
+          next_end = line.find('"', next_end + 1);
       }
+      if (next_end != std::string_view::npos) i = next_end + 1;
     }
     while (i < line.size() && !is_blank(line[i])) ++i;  // also an unclosed quote's word
     values.push_back(line.substr(start, i - start));
@@ -155,18 +158,14 @@ line_result w3c_parser::parse(std::string_view line, log_entry& entry) {
   if (values_.size() != columns_.size())
     return malformed_line(std::to_string(values_.size()) + " values for " + std::to_string(columns_.size()) +
                           (on_defaults_ ? " fields (IIS's default fields: no #Fields line so far)" : " fields"));
-  // The entry's strings are reused line after line.
+  // The entry's strings are reused line after line: each value is decoded
+  // into the next free one, which an absent value leaves free.
   std::size_t used = 0;
-  std::string value;
   for (std::size_t i = 0; i < values_.size(); ++i) {
-    if (!decode(columns_[i].rule, values_[i], value)) continue;
-    if (used < entry.fields.size()) {
-      entry.fields[used].first = columns_[i].name;
-      entry.fields[used].second.swap(value);
-    } else {
-      entry.fields.emplace_back(columns_[i].name, std::move(value));
-      value.clear();
-    }
+    if (used == entry.fields.size()) entry.fields.emplace_back();
+    auto& field = entry.fields[used];
+    if (!decode(columns_[i].rule, values_[i], field.second)) continue;
+    field.first = columns_[i].name;
     ++used;
   }
   entry.fields.resize(used);

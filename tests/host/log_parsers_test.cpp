@@ -138,8 +138,15 @@ TEST(w3c_parser, refuses_logs_that_are_not_web_logs) {
 
 struct malformed_case {
   const char* name;
-  std::vector<const char*> lines;  // the last is the one judged
+  std::vector<std::string> lines;  // the last is the one judged
+  const char* problem = "";        // within the reason given
 };
+
+std::string repeated(const std::string& text, std::size_t times) {
+  std::string result;
+  for (std::size_t i = 0; i < times; ++i) result += text;
+  return result;
+}
 
 TEST(w3c_parser, refuses_lines_that_do_not_fit) {
   const std::vector<malformed_case> cases = {
@@ -147,14 +154,17 @@ TEST(w3c_parser, refuses_lines_that_do_not_fit) {
       {"too few values", {"#Fields: date time cs-uri-stem", "2026-12-07 10:00:00"}},
       {"too many values", {"#Fields: cs-uri-stem", "/a /b"}},
       {"empty #Fields", {"#Fields:", "/a"}},
+      // Each value opens a quote that none closes: split in one pass, not one per value.
+      {"80,000 quoted words", {"#Fields: cs-uri-stem", repeated("\"x\"y ", 80000)}, "80000 values for 1 fields"},
   };
   for (const auto& c : cases) {
     w3c_parser parser;
     log_entry entry;
     line_result result;
-    for (const char* line : c.lines) result = parser.parse(line, entry);
+    for (const auto& line : c.lines) result = parser.parse(line, entry);
     EXPECT_EQ(result.kind, line_kind::malformed) << c.name;
     EXPECT_FALSE(result.problem.empty()) << c.name;
+    EXPECT_NE(result.problem.find(c.problem), std::string::npos) << c.name << ": " << result.problem;
   }
 }
 
@@ -283,7 +293,7 @@ struct reader_case {
   std::string text;
   log_format format;
   std::vector<line_kind> kinds;
-  const char* last_stem;  // of the last request
+  std::string last_stem;  // of the last request
   bool warned;            // about the default fields
 };
 
@@ -291,6 +301,7 @@ TEST(log_reader, decides_the_format_per_input_and_per_block) {
   using k = line_kind;
   const std::string ncsa = R"(192.0.2.7 - - [07/Dec/2026:10:00:00 +0000] "GET /n HTTP/1.1" 200 10)";
   const std::string iis = "2026-12-07 10:00:00 10.0.0.5 GET /w - 443 - 192.0.2.7 curl/8 - 200 0 0 15";
+  const std::string fields = "#Fields: cs-uri-stem sc-status\n";
   const std::vector<reader_case> cases = {
       {"byte-order mark", "\xEF\xBB\xBF#Fields: cs-uri-stem sc-status\n/b 200\n", log_format::automatic,
        {k::directive, k::request}, "/b", false},
@@ -304,6 +315,18 @@ TEST(log_reader, decides_the_format_per_input_and_per_block) {
       {"NCSA after a cut first line", "0:00 +0000] \"GET /x\" 200 1\n" + ncsa + "\n", log_format::automatic,
        {k::malformed, k::request}, "/n", true},
       {"other columns without a header", "/a 200\n", log_format::automatic, {k::malformed}, "", true},
+      // A quoted value ends at the first quote before a blank, however many quotes come first.
+      {"quotes within a quoted value", "#Fields: cs-uri-stem sc-status\n\"/a\"b \"x y\" 200\n",
+       log_format::automatic, {k::directive, k::request}, "/a\"b \"x y", false},
+      {"quotes that close no value", "#Fields: cs-uri-stem cs-uri-query sc-status\n\"/a\"b \"c\"d 200\n",
+       log_format::automatic, {k::directive, k::request}, "\"/a\"b", false},
+      // Lines are bounded: a longer one is skipped whole, and the next read as usual.
+      {"a line over the limit", fields + "/" + std::string(max_line_bytes, 'x') + " 200\n/e 200\n",
+       log_format::automatic, {k::directive, k::malformed, k::request}, "/e", false},
+      {"a last line over the limit", fields + "/e 200\n/" + std::string(max_line_bytes + 1, 'x'),
+       log_format::automatic, {k::directive, k::request, k::malformed}, "/e", false},
+      {"a line at the limit, CR LF", fields + "/" + std::string(max_line_bytes - 5, 'x') + " 200\r\n",
+       log_format::automatic, {k::directive, k::request}, "/" + std::string(max_line_bytes - 5, 'x'), false},
   };
   for (const auto& c : cases) {
     std::istringstream in(c.text);

@@ -152,6 +152,32 @@ TEST_F(replay_end_to_end, summary_reports_at_unload) {
   EXPECT_NE(report.find("/api/export"), std::string::npos) << report;
 }
 
+// Blocks of lines change nothing a user sees: the script's report and every
+// count are those of one request thread.
+TEST_F(replay_end_to_end, the_sample_replays_alike_with_any_thread_count) {
+  std::ostringstream sample;
+  write_sample_log(sample, {20000, 1});
+  const std::string log = write("sample.log", sample.str());
+  std::vector<std::string> reports;
+  std::vector<replay_summary> summaries;
+  for (const char* threads : {"1", "4"}) {
+    ::testing::internal::CaptureStdout();
+    const int status = replay({"--script", examples + "/summary/summary.lua", "--threads", threads, log});
+    reports.push_back(::testing::internal::GetCapturedStdout());
+    ASSERT_EQ(status, exit_ok) << err_;
+    summaries.push_back(summary_);
+  }
+  EXPECT_EQ(reports[0], reports[1]);
+  for (const auto& s : summaries) {
+    EXPECT_EQ(s.lines_read, 20016u);
+    EXPECT_EQ(s.bytes_read, sample.str().size());
+    EXPECT_EQ(s.requests, 20000u);
+    EXPECT_EQ(s.notifications, 20000u);
+    EXPECT_EQ(s.directives, 16u);
+    EXPECT_EQ(s.blank + s.skipped + s.trace_lines, 0u);
+  }
+}
+
 TEST_F(replay_end_to_end, slow_requests_keeps_only_slow_ones_from_standard_input) {
   ASSERT_EQ(replay({"--script", examples + "/slow_requests/slow_requests.lua", "-"}, w3c_log), exit_ok) << err_;
   const auto lines = lines_of("slow_requests.log");
@@ -171,7 +197,7 @@ struct failing_script {
   const char* text;
   bool load_ok;
   bool unload_ok;
-  const char* in_output;
+  std::string in_output;
 };
 
 TEST_F(replay_end_to_end, script_failures_set_the_exit_status) {
@@ -237,7 +263,7 @@ struct input_case {
   std::string text;
   int status;
   std::uint64_t notifications;
-  const char* in_output;
+  std::string in_output;
 };
 
 TEST_F(replay_end_to_end, every_input_is_replayed_or_reported) {
@@ -248,6 +274,9 @@ TEST_F(replay_end_to_end, every_input_is_replayed_or_reported) {
       {"gzip cut short", compressed.substr(0, compressed.size() - 12), exit_input_failed, 2,
        "x.log: ended early: gzip data damaged"},
       {"gzip twice", gzip(compressed), exit_input_failed, 0, "NOTHING REPLAYED (gzip data?"},
+      {"two gzip members", compressed + compressed, exit_ok, 4, "x.log: 2 skipped of 6 request lines"},
+      {"gzip, then other bytes", compressed + "#Fields: x\n", exit_input_failed, 2,
+       "x.log: ended early: not gzip data after byte " + std::to_string(compressed.size())},
       {"W3C without #Fields", "/a 200 1\n/b 200 2\n", exit_input_failed, 0,
        "NOTHING REPLAYED (W3C without #Fields?"},
       {"a firewall log", "#Fields: date time action src-ip\n2026-12-07 10:00:00 DROP 192.0.2.1\n",

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <set>
+#include <map>
 #include <thread>
+#include <vector>
 
 #include "host/request_pool.h"
 
@@ -63,6 +66,35 @@ TEST(request_pool, finish_without_requests_and_twice_is_harmless) {
   pool.finish();
   pool.finish();
   EXPECT_EQ(pool.sent(), 0u);
+}
+
+std::mutex order_mutex;
+std::map<std::thread::id, std::vector<DWORD>> order_seen;
+
+DWORD WINAPI recording_filter_proc(HTTP_FILTER_CONTEXT*, DWORD, VOID* notification) {
+  std::lock_guard<std::mutex> lock(order_mutex);
+  order_seen[std::this_thread::get_id()].push_back(static_cast<HTTP_FILTER_LOG*>(notification)->dwHttpStatus);
+  return SF_STATUS_REQ_NEXT_NOTIFICATION;
+}
+
+TEST(request_pool, each_thread_sends_its_requests_in_order_whatever_the_block) {
+  for (std::size_t block : {std::size_t{1}, std::size_t{7}, request_pool::default_block}) {
+    order_seen.clear();
+    request_pool pool(&recording_filter_proc, 3, block);
+    constexpr DWORD count = 1000;
+    for (DWORD i = 0; i < count; ++i) {
+      pool.submit(request_with_status(i));
+      if (i == 500) pool.flush();  // a part block, as a pipe's pause sends
+    }
+    pool.finish();
+    EXPECT_EQ(pool.sent(), count) << block;
+    std::set<DWORD> all;
+    for (const auto& thread : order_seen) {
+      EXPECT_TRUE(std::is_sorted(thread.second.begin(), thread.second.end())) << block;
+      all.insert(thread.second.begin(), thread.second.end());
+    }
+    EXPECT_EQ(all.size(), count) << block;
+  }
 }
 
 }  // namespace
