@@ -46,6 +46,8 @@ struct failure_case {
   int error;         // the last error when refused
 };
 
+void PrintTo(const failure_case& c, std::ostream* out) { *out << c.name; }
+
 std::vector<failure_case> failure_cases() {
   return {
       {"no_script", "", 4, "quillharbor failed to load (script syntax)", invalid_data},
@@ -139,6 +141,8 @@ struct unload_case {
   BOOL result;
   std::vector<std::string> traces;
 };
+
+void PrintTo(const unload_case& c, std::ostream* out) { *out << c.name; }
 
 class unload_line_test : public filter_fixture, public ::testing::WithParamInterface<unload_case> {};
 
