@@ -23,6 +23,7 @@ void platform::on_library_attach() noexcept {
 extern "C" {
 
 QUILLHARBOR_EXPORT BOOL WINAPI GetFilterVersion(HTTP_FILTER_VERSION* version) {
+  platform::attach_late();
   return load_filter(the_filter(), version);
 }
 

@@ -37,6 +37,9 @@ struct filter_state {
   filter_counters counters;                      // from load to unload
   drain_clock drain;                             // the drain limit, shared with the worker
   std::atomic<std::int64_t> next_drop_trace{0};  // steady ms before which a drop is not traced
+  // Loaded after a failed load under fail_open: nothing above is built, and
+  // every notification returns at once.
+  std::atomic<bool> passing_through{false};
 };
 
 // The module's one filter.

@@ -68,7 +68,7 @@ DWORD handle_notification(filter_state& filter, HTTP_FILTER_CONTEXT* context,
                           DWORD notification_type, void* notification) noexcept {
   if (notification_type != SF_NOTIFY_LOG) return SF_STATUS_REQ_NEXT_NOTIFICATION;
   const in_flight_pass pass(filter.gate);  // unload frees nothing while we are inside
-  if (!pass) return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  if (!pass || filter.passing_through.load()) return SF_STATUS_REQ_NEXT_NOTIFICATION;
 
   script_state* state = nullptr;
   try {
@@ -90,6 +90,12 @@ DWORD handle_notification(filter_state& filter, HTTP_FILTER_CONTEXT* context,
     try {
       filter.record_queue->put(made);
       filter.counters.count_queued(filter.record_queue->size());
+    } catch (const queue_sealed&) {
+      // The unload stopped waiting for this notification and the worker has
+      // ended: nobody takes the record any more.
+      delete made;
+      filter.counters.count_dropped_at_unload(1);
+      trace_failure("the filter was unloaded meanwhile: the record is dropped");
     } catch (const std::bad_alloc&) {
       delete made;  // not stored: still ours
       trace_failure("not enough memory");

@@ -1,7 +1,8 @@
 // Which of load, unload and notifications may run now, for a host that does
 // not keep the web server's order: one load or unload at a time, and no
-// notification inside either. A notification costs one counter increment and
-// one decrement, with no lock.
+// notification inside either; a load while loaded shares the running filter,
+// and only the unload that gives back the last load unloads. A notification
+// costs one counter increment and one decrement, with no lock.
 #pragma once
 
 #include <atomic>
@@ -16,16 +17,24 @@ constexpr char unload_gave_up[] =
 
 class filter_gate {
  public:
-  enum class phase : int { idle, loading, loaded, unloading, stranded };
+  enum class phase : std::uint32_t { idle, loading, loaded, unloading, stranded };
+  enum class unload_start { refused, load_given_back, last };
 
   // Load may start: idle becomes loading. Otherwise the phase found; nothing changes.
   bool begin_load(phase& found) noexcept;
-  // The load ended: loaded when it succeeded, idle when it failed.
+  // A load of the loaded filter: one more load to give back. Otherwise false
+  // with the phase found; nothing changes.
+  bool share_load(phase& found) noexcept;
+  // Loads held now: 0 unless loaded.
+  std::uint32_t loads() const noexcept;
+  // The load ended: loaded (by one load) when it succeeded, idle when it failed.
   void end_load(bool succeeded) noexcept;
 
-  // Unload may start: loaded becomes unloading and no new notification enters.
-  // False for every other phase (a second unload, one racing a load).
-  bool begin_unload() noexcept;
+  // An unload of a shared filter gives one load back and changes nothing else.
+  // The last load's unload may start: loaded becomes unloading and no new
+  // notification enters. Refused for every other phase (a second unload, one
+  // racing a load).
+  unload_start begin_unload() noexcept;
   // Waits up to `milliseconds` for the notifications inside to leave. True when
   // none is left; then nothing enters any more.
   bool wait_for_notifications(std::uint32_t milliseconds) noexcept;
@@ -39,7 +48,9 @@ class filter_gate {
   void leave() noexcept;
 
  private:
-  std::atomic<phase> phase_{phase::idle};
+  // The phase in the low bits, the loads beyond the first above them: one word,
+  // so that sharing a load and starting the last unload never cross.
+  std::atomic<std::uint32_t> word_{0};
   std::atomic<std::int64_t> inside_{0};
 };
 

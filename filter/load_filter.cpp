@@ -7,6 +7,7 @@
 #include "filter/diagnostics.h"
 #include "filter/operations.h"
 #include "platform/dependencies.h"
+#include "platform/last_error.h"
 #include "script/callbacks.h"
 #include "script/time_limit.h"
 #include "settings/load_settings.h"
@@ -91,8 +92,11 @@ void initialise_script(filter_state& filter) {
   if (!ok) throw init_error{7, "quillharbor failed to load (script on_init() returned false)"};
 }
 
-void build(filter_state& filter) {
+// `settings_read` turns true once the settings are in: from then on a failure
+// may leave the filter passing requests through.
+void build(filter_state& filter, bool& settings_read) {
   read_settings(filter);
+  settings_read = true;
   start_operations(filter);
   // Before the first Lua call: the interpreter may be loaded only now.
   if (const char* missing = platform::load_dependencies())
@@ -140,15 +144,50 @@ void release(filter_state& filter) noexcept {
   filter.main_state = nullptr;
 }
 
-BOOL fail(filter_state& filter, std::int32_t code, const char* message) noexcept {
+// What the web server's own event says of a refused load.
+platform::failure_kind failure_kind_of(std::int32_t code) noexcept {
+  using kind = platform::failure_kind;
+  switch (code) {
+    case 1: case 2: case 4: case 6: return kind::invalid_data;
+    case 3: case 5: case code_out_of_memory: return kind::out_of_memory;
+    case 7: case 8: return kind::init_failed;
+    case 9: case code_semaphore: return kind::no_resources;
+    case code_dependency: return kind::module_not_found;
+    case code_out_of_order: return kind::busy;
+    default: return kind::internal;
+  }
+}
+
+constexpr char passing_through_note[] = " (the filter stays loaded and passes every request through)";
+
+// Under fail_open the same event says that the filter stays; the site then
+// keeps serving, unlogged, instead of answering 503.
+BOOL fail(filter_state& filter, std::int32_t code, const char* message, bool settings_read) noexcept {
   release(filter);
-  filter.gate.end_load(false);
-  report_event(event_error, static_cast<std::uint32_t>(code), message);
+  const bool stay = settings_read && filter.settings.fail_open;
+  if (!stay) filter.gate.end_load(false);
+  const char* text = message;
+  std::string noted;
+  try {
+    if (stay) {
+      noted = std::string(message) + passing_through_note;
+      text = noted.c_str();
+    }
+  } catch (...) {
+    // Out of memory: the failure's own text at least.
+  }
+  report_event(event_error, static_cast<std::uint32_t>(code), text);
   finish_operations(filter, false);
+  if (stay) {
+    filter.passing_through.store(true);
+    filter.gate.end_load(true);
+    return TRUE;
+  }
+  platform::set_last_error(failure_kind_of(code));
   return FALSE;
 }
 
-// A load while another load, the loaded filter or an unload holds the filter
+// A load while another load, an unload or a stranded unload holds the filter
 // state: refused, and that state left as it is.
 BOOL refuse(filter_gate::phase found) noexcept {
   using phase = filter_gate::phase;
@@ -157,7 +196,21 @@ BOOL refuse(filter_gate::phase found) noexcept {
                     : found == phase::unloading ? "quillharbor failed to load (an unload is running)"
                                                 : "quillharbor failed to load (an earlier unload did not finish)";
   report_event(event_error, static_cast<std::uint32_t>(code_out_of_order), why);
+  platform::set_last_error(failure_kind_of(code_out_of_order));
   return FALSE;
+}
+
+// A second site of the same worker process naming this module: it shares the
+// running filter, whose settings come from the same file.
+BOOL share(const filter_gate& gate) noexcept {
+  try {
+    report_event(event_success, 1,
+                 ("quillharbor loaded successfully (shares the filter already loaded, and its "
+                  "settings: " + std::to_string(gate.loads()) + " loads)").c_str());
+  } catch (...) {
+    report_event(event_success, 1, load_succeeded);
+  }
+  return TRUE;
 }
 
 }  // namespace
@@ -165,18 +218,22 @@ BOOL refuse(filter_gate::phase found) noexcept {
 BOOL load_filter(filter_state& filter, HTTP_FILTER_VERSION* version) noexcept {
   write_version(version);
   filter_gate::phase found;
-  if (!filter.gate.begin_load(found)) return refuse(found);
+  if (!filter.gate.begin_load(found)) {
+    if (found == filter_gate::phase::loaded && filter.gate.share_load(found)) return share(filter.gate);
+    return refuse(found);
+  }
+  bool settings_read = false;
   try {
-    build(filter);
+    build(filter, settings_read);
   } catch (const init_error& e) {
-    return fail(filter, e.code, e.message.c_str());
+    return fail(filter, e.code, e.message.c_str(), settings_read);
   } catch (const std::bad_alloc&) {
-    return fail(filter, code_out_of_memory, "quillharbor failed to load (out of memory)");
+    return fail(filter, code_out_of_memory, "quillharbor failed to load (out of memory)", settings_read);
   } catch (const threadutil::semaphore_error&) {
-    return fail(filter, code_semaphore,
-                "quillharbor failed to load (the system refused a semaphore)");
+    return fail(filter, code_semaphore, "quillharbor failed to load (the system refused a semaphore)",
+                settings_read);
   } catch (...) {
-    return fail(filter, code_unexpected, "quillharbor failed to load (unexpected error)");
+    return fail(filter, code_unexpected, "quillharbor failed to load (unexpected error)", settings_read);
   }
   filter.gate.end_load(true);
   report_event(event_success, 1, load_succeeded);

@@ -10,6 +10,8 @@
 #include <ctime>
 #include <string>
 
+#include "platform/debug_output.h"
+
 namespace platform {
 
 namespace {
@@ -67,9 +69,10 @@ void write_event_log(std::uint16_t type, std::uint32_t identifier, const char* t
     entry += text;
     send_to_syslog(syslog_message(facility_user | (success ? severity_info : severity_error), entry));
 
-    std::string line = "quillharbor " + entry + '\n';
-    ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
-    (void)ignored;
+    // The trace outlet's way: never waits for standard error; an entry it
+    // cannot take now is counted among the dropped lines it reports next.
+    const std::string line = "quillharbor " + entry + '\n';
+    write_debug_output(line.c_str());
   } catch (...) {
     // The event log reports no failure of its own.
   }

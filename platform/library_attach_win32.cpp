@@ -1,9 +1,8 @@
 #include "platform/library_attach.h"
 
-#include <windows.h>
-
-// Runs under the loader lock; on_library_attach only computes a path.
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) platform::on_library_attach();
-  return TRUE;
+// DllMain does nothing under the loader lock: the module's file name is an
+// absolute path, so it is as good at the first load as at attach.
+void platform::attach_late() noexcept {
+  static const bool attached = (on_library_attach(), true);  // once, thread-safe
+  (void)attached;
 }

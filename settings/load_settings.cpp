@@ -13,7 +13,7 @@ constexpr std::int32_t min_process_interval = 0;
 constexpr std::int32_t default_pool_size = 5;
 constexpr std::int32_t min_pool_size = 1;
 
-enum class reader_state { at_root = 0, in_setting = 1, in_queue = 2, in_script = 3, in_trace = 4 };
+enum class reader_state { at_root = 0, in_setting = 1, in_queue = 2, in_script = 3, in_trace = 4, in_filter = 5 };
 
 // Owns one Expat parser.
 class parser_owner {
@@ -82,6 +82,12 @@ void read_trace(settings_record& settings, const XML_Char** attributes) {
   read_limit(attributes, "max_size", settings.trace_max_size);
 }
 
+// "true" or "1" turns it on; anything else, or nothing, leaves it off.
+void read_filter(settings_record& settings, const XML_Char** attributes) {
+  const std::string value = MXML::attribute(attributes, "fail_open");
+  settings.fail_open = value == "true" || value == "1";
+}
+
 void start_element(handler_context& context, const XML_Char* name, const XML_Char** attributes) {
   switch (context.state) {
     case reader_state::at_root:
@@ -98,11 +104,15 @@ void start_element(handler_context& context, const XML_Char* name, const XML_Cha
       } else if (is(name, "trace")) {
         read_trace(context.settings, attributes);
         context.state = reader_state::in_trace;
+      } else if (is(name, "filter")) {
+        read_filter(context.settings, attributes);
+        context.state = reader_state::in_filter;
       }
       return;
     case reader_state::in_queue:
     case reader_state::in_script:
     case reader_state::in_trace:
+    case reader_state::in_filter:
       return;
   }
 }
@@ -115,6 +125,8 @@ void end_element(handler_context& context, const XML_Char* name) {
   else if (context.state == reader_state::in_script && is(name, "script"))
     context.state = reader_state::in_setting;
   else if (context.state == reader_state::in_trace && is(name, "trace"))
+    context.state = reader_state::in_setting;
+  else if (context.state == reader_state::in_filter && is(name, "filter"))
     context.state = reader_state::in_setting;
 }
 

@@ -16,6 +16,9 @@
 // state pool, whose items only ever come back).
 enum class queue_storage { growing, fixed };
 
+// Thrown by put on a sealed queue; the item is still the caller's.
+struct queue_sealed {};
+
 // Stores pointers only: never frees, copies or reads what they point to. The
 // owner destroys it only when no thread can still use it. Tests may supply a
 // Semaphore that fails on demand.
@@ -33,7 +36,8 @@ class guarded_queue {
 
   // Appends at the back; never waits for a taker. Throws only when the item was
   // not stored, and then it is still the caller's: threadutil::semaphore_error,
-  // std::bad_alloc (growing storage), std::length_error (fixed storage full).
+  // std::bad_alloc (growing storage), std::length_error (fixed storage full),
+  // queue_sealed.
   // Once stored the item is the queue's: true when a taker was told; false
   // when that failed, and then it waits for a later put's unit or the drain.
   bool put(T* item);
@@ -61,6 +65,13 @@ class guarded_queue {
   // only for destruction.
   template <class Each>
   void drain_unshared(Each each);
+
+  // Refuses every later put, then empties the queue under the lock, front
+  // first, handing each item to `each`. For the owner once no taker is left,
+  // while putters may still come. Throws threadutil::semaphore_error, and then
+  // nothing is sealed.
+  template <class Each>
+  void seal_and_drain(Each each);
 
  private:
   // Holds the lock semaphore; gives it back on every path out.
@@ -118,6 +129,7 @@ class guarded_queue {
   std::size_t head_ = 0;
   std::size_t held_ = 0;
   const queue_storage storage_;
+  bool sealed_ = false;  // under the lock
   std::atomic<std::size_t> stored_{0};  // held_, written under the lock
 };
 
@@ -168,6 +180,7 @@ void guarded_queue<T, Semaphore>::unpop_front(T* item) noexcept {
 template <class T, class Semaphore>
 bool guarded_queue<T, Semaphore>::put(T* item) {
   held_lock lock(lock_);
+  if (sealed_) throw queue_sealed{};
   push_back(item);
   stored_.store(held_);
   try {
@@ -227,6 +240,18 @@ T* guarded_queue<T, Semaphore>::remove_claimed() {
 template <class T, class Semaphore>
 template <class Each>
 void guarded_queue<T, Semaphore>::drain_unshared(Each each) {
+  while (held_ != 0) {
+    T* const item = pop_front();
+    stored_.store(held_);
+    each(item);
+  }
+}
+
+template <class T, class Semaphore>
+template <class Each>
+void guarded_queue<T, Semaphore>::seal_and_drain(Each each) {
+  held_lock lock(lock_);
+  sealed_ = true;
   while (held_ != 0) {
     T* const item = pop_front();
     stored_.store(held_);

@@ -39,14 +39,23 @@ void worker_main(void* argument) noexcept {
 
 }  // namespace
 
-void destroy_stranded(guarded_queue<record>& queue) noexcept {
+void destroy_stranded(guarded_queue<record>& queue, filter_counters* counters) noexcept {
   std::size_t dropped = 0;
-  queue.drain_unshared([&dropped](record* rec) {
-    if (rec == nullptr) return;
-    delete rec;
-    ++dropped;
-  });
+  try {
+    // Under the lock: a notification that outlived the unload's wait may be
+    // putting its record right now; after this its put is refused.
+    queue.seal_and_drain([&dropped](record* rec) {
+      if (rec == nullptr) return;
+      delete rec;
+      ++dropped;
+    });
+  } catch (...) {
+    // The lock itself failed: the queue is left as it is, never read unlocked.
+    trace_worker_failure("the record queue failed: what it holds is left in memory");
+    return;
+  }
   if (dropped == 0) return;
+  if (counters != nullptr) counters->count_dropped_at_unload(dropped);
   trace([dropped](std::ostream& text) {
     text << "error:" << " worker" << " message:" << dropped << " queued records dropped";
   });
@@ -81,7 +90,8 @@ worker_end stop_worker(worker_context& context, platform::thread_handle thread) 
     platform::close_thread(thread);
     return worker_end::unconfirmed;
   }
+  // Counted here, so count_left_over finds the queue empty and sealed.
+  destroy_stranded(*context.record_queue, context.counters);
   count_left_over(context);
-  destroy_stranded(*context.record_queue);
   return platform::close_thread(thread) ? worker_end::stopped : worker_end::close_failed;
 }

@@ -85,7 +85,10 @@ bool wake_worker(Queue& queue) noexcept {
   }
 }
 
-// Destroys the records that a worker ended by a failed take left queued, with
-// one trace line giving their number; skips null wake-ups. Only once the worker
-// has ended and nothing else uses the queue.
-void destroy_stranded(guarded_queue<record>& queue) noexcept;
+// Seals the queue and destroys the records left in it (by a worker ended by a
+// failed take, or put by a notification after the worker ended), counting
+// them as dropped at unload (when `counters` is given) with one trace line
+// giving their number; skips null wake-ups. Once the worker has ended; late
+// putters may still come and are refused.
+class filter_counters;
+void destroy_stranded(guarded_queue<record>& queue, filter_counters* counters = nullptr) noexcept;

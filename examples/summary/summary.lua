@@ -113,7 +113,7 @@ function on_term()
     out, err = io.open(name, "a")
     if not out then
       ndebug("summary.lua: cannot write " .. name .. ": " .. tostring(err))
-      return false -- TerminateFilter then reports the failure
+      return false -- TerminateFilter then reports the failure in a trace line
     end
   end
   out:write(table.concat(report_lines(), "\n"), "\n")

@@ -62,18 +62,25 @@ long count_of(const std::vector<std::string>& texts, const std::string& text) {
   return std::count(texts.begin(), texts.end(), text);
 }
 
-TEST_F(contract_test, a_second_load_is_refused_and_the_first_runs_on) {
+// A second site naming the module shares the running filter; each unload
+// gives back one load and the last one unloads.
+TEST_F(contract_test, a_second_load_shares_the_first_and_the_last_unload_unloads) {
   ASSERT_EQ(load(held_script), TRUE);
-  EXPECT_EQ(module->get_filter_version(&version), FALSE);
+  dir.write("quillharbor.setting", "<wrong/>");  // not read again
+  EXPECT_EQ(module->get_filter_version(&version), TRUE);
+  EXPECT_EQ(module->terminate_filter(0), TRUE);
   fake_request request;
   request.set_variable("HOLD", "no");
   notify(request);
+  EXPECT_EQ(count_of(traces(), "enqueue"), 1);  // still loaded
   EXPECT_EQ(module->terminate_filter(0), TRUE);
+  EXPECT_EQ(module->terminate_filter(0), FALSE);
   const auto got = events();
   ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[1].type, 1);
-  EXPECT_EQ(got[1].identifier, 14u);
-  EXPECT_EQ(got[1].text, "quillharbor failed to load (already loaded)");
+  EXPECT_EQ(got[1].type, 0);
+  EXPECT_EQ(got[1].identifier, 1u);
+  EXPECT_EQ(got[1].text,
+            "quillharbor loaded successfully (shares the filter already loaded, and its settings: 2 loads)");
   EXPECT_EQ(traces(), (std::vector<std::string>{"enqueue", "dequeue", "term"}));
 }
 

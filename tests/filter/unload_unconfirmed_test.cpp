@@ -66,9 +66,10 @@ function on_term() return true end
   trace_capture traces;
   EXPECT_EQ(unload_filter(filter), FALSE);
   EXPECT_EQ(traces.texts(),
-            std::vector<std::string>{
+            (std::vector<std::string>{
                 "error: worker message:not known to have ended: its queue and main state are left "
-                "alive"});
+                "alive",
+                "quillharbor failed to unload (the worker thread is not confirmed ended)"}));
   EXPECT_FALSE(filter.gate.enter());  // no longer loaded
 
   // The worker goes on with what was left to it, then ends.

@@ -91,7 +91,14 @@ TEST_P(hostile_callback_test, costs_only_its_own_call) {
     EXPECT_EQ(lines.size(), 3u);
     for (const std::string& line : lines) EXPECT_TRUE(matches(line, c.expected)) << line;
   } else {
-    EXPECT_EQ(traces(), (std::vector<std::string>{"dequeue 0", "dequeue 1", "dequeue 2"}));
+    auto lines = traces();
+    // A failing on_term says so in one line of its own, last.
+    if (c.where == failing::unload && !lines.empty()) {
+      EXPECT_EQ(lines.back().rfind("quillharbor failed to unload (script on_term() error code:2 message:", 0), 0u)
+          << lines.back();
+      lines.pop_back();
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"dequeue 0", "dequeue 1", "dequeue 2"}));
   }
   EXPECT_EQ(events().size(), 1u);  // the success event alone
 }

@@ -1,0 +1,19 @@
+#include "platform/last_error.h"
+
+#include <windows.h>
+
+namespace platform {
+
+void set_last_error(failure_kind kind) noexcept {
+  switch (kind) {
+    case failure_kind::invalid_data: ::SetLastError(ERROR_INVALID_DATA); return;
+    case failure_kind::out_of_memory: ::SetLastError(ERROR_NOT_ENOUGH_MEMORY); return;
+    case failure_kind::module_not_found: ::SetLastError(ERROR_MOD_NOT_FOUND); return;
+    case failure_kind::init_failed: ::SetLastError(ERROR_DLL_INIT_FAILED); return;
+    case failure_kind::no_resources: ::SetLastError(ERROR_NO_SYSTEM_RESOURCES); return;
+    case failure_kind::busy: ::SetLastError(ERROR_BUSY); return;
+    case failure_kind::internal: ::SetLastError(ERROR_INTERNAL_ERROR); return;
+  }
+}
+
+}  // namespace platform
