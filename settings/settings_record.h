@@ -15,4 +15,5 @@ struct settings_record {
   std::int32_t queue_limit = 0;       // records the queue may hold; a record beyond is dropped; >= 0
   std::int32_t drain_limit = 0;       // milliseconds unload hands queued records on; >= 0
   std::int32_t time_limit = 0;        // milliseconds one callback's Lua code may run; >= 0
+  std::int32_t variable_limit = 0;    // bytes a value may need for a second read; 0 or >= 2048
 };
