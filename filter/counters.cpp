@@ -14,6 +14,7 @@ void filter_counters::reset() noexcept {
     side.queued.store(0);
     side.dropped_by_limit.store(0);
     side.enqueue_failures.store(0);
+    side.over_variable_limit.store(0);
   }
   worker_.dequeued.store(0);
   worker_.dequeue_failures.store(0);
@@ -27,6 +28,7 @@ counter_values filter_counters::read() const noexcept {
     values.queued += side.queued.load(std::memory_order_relaxed);
     values.dropped_by_limit += side.dropped_by_limit.load(std::memory_order_relaxed);
     values.enqueue_failures += side.enqueue_failures.load(std::memory_order_relaxed);
+    values.over_variable_limit += side.over_variable_limit.load(std::memory_order_relaxed);
   }
   values.dequeued = worker_.dequeued.load(std::memory_order_relaxed);
   values.dequeue_failures = worker_.dequeue_failures.load(std::memory_order_relaxed);
@@ -41,12 +43,13 @@ std::uint64_t filter_counters::dropped_by_limit() const noexcept {
   return total;
 }
 
-std::string counters_text(const counter_values& values) {
+std::string counters_text(const counter_values& values, bool variable_limit_set) {
   std::ostringstream text;
   text << "counters:" << " queued:" << values.queued << " dequeued:" << values.dequeued
        << " dropped_by_limit:" << values.dropped_by_limit
        << " dropped_at_unload:" << values.dropped_at_unload
        << " enqueue_failures:" << values.enqueue_failures
        << " dequeue_failures:" << values.dequeue_failures << " deepest:" << values.deepest;
+  if (variable_limit_set) text << " over_variable_limit:" << values.over_variable_limit;
   return text.str();
 }

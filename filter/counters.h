@@ -15,6 +15,7 @@ struct counter_values {
   std::uint64_t enqueue_failures = 0;   // on_enqueue calls that failed
   std::uint64_t dequeue_failures = 0;   // on_dequeue calls that failed
   std::uint64_t deepest = 0;            // the most records the queue has held
+  std::uint64_t over_variable_limit = 0;  // server variables read as "" for needing more than the limit
 };
 
 // Relaxed atomics: a read sees each counter's own value at some recent moment,
@@ -35,6 +36,9 @@ class filter_counters {
   }
   void count_dropped_by_limit() noexcept { stripe().dropped_by_limit.fetch_add(1, std::memory_order_relaxed); }
   void count_enqueue_failure() noexcept { stripe().enqueue_failures.fetch_add(1, std::memory_order_relaxed); }
+  void count_over_variable_limit() noexcept {
+    stripe().over_variable_limit.fetch_add(1, std::memory_order_relaxed);
+  }
 
   // The worker's, and unload's once the worker has ended.
   void count_dequeued() noexcept { worker_.dequeued.fetch_add(1, std::memory_order_relaxed); }
@@ -52,6 +56,7 @@ class filter_counters {
     std::atomic<std::uint64_t> queued{0};
     std::atomic<std::uint64_t> dropped_by_limit{0};
     std::atomic<std::uint64_t> enqueue_failures{0};
+    std::atomic<std::uint64_t> over_variable_limit{0};
   };
   struct alignas(64) worker_side {
     std::atomic<std::uint64_t> dequeued{0};
@@ -68,5 +73,6 @@ class filter_counters {
 };
 
 // "counters: queued:<n> dequeued:<n> dropped_by_limit:<n> dropped_at_unload:<n>
-// enqueue_failures:<n> dequeue_failures:<n> deepest:<n>", the unload's line.
-std::string counters_text(const counter_values& values);
+// enqueue_failures:<n> dequeue_failures:<n> deepest:<n>", the unload's line;
+// " over_variable_limit:<n>" follows when the variable limit is set.
+std::string counters_text(const counter_values& values, bool variable_limit_set = false);

@@ -9,6 +9,7 @@
 #include "filter/trace_file.h"
 #include "script/counters_api.h"
 #include "script/error_text.h"
+#include "script/server_variable.h"
 #include "script/state_stack.h"
 #include "script/time_limit.h"
 
@@ -19,7 +20,11 @@ constexpr std::uint32_t event_trace_file = 20;
 
 bool any_production_setting(const settings_record& settings) {
   return !settings.trace_path.empty() || settings.queue_limit > 0 || settings.drain_limit > 0 ||
-         settings.time_limit > 0;
+         settings.time_limit > 0 || settings.variable_limit > 0;
+}
+
+void count_over_variable_limit(void* counters) noexcept {
+  static_cast<filter_counters*>(counters)->count_over_variable_limit();
 }
 
 // [ud] -> [ud]
@@ -34,6 +39,8 @@ void start_operations(filter_state& filter) {
   filter.counters.reset();
   filter.next_drop_trace.store(std::numeric_limits<std::int64_t>::min());
   filter.drain.configure(filter.settings.drain_limit);
+  set_variable_reading({static_cast<std::uint32_t>(filter.settings.variable_limit),
+                        &count_over_variable_limit, &filter.counters});
   const std::string& path = filter.settings.trace_path;
   if (path.empty() || open_trace_file(path, filter.settings.trace_max_size)) return;
   report_event(event_error, event_trace_file,
@@ -76,7 +83,7 @@ void offer_counters(filter_state& filter) {
 void finish_operations(filter_state& filter, bool unloaded) noexcept {
   if (unloaded && any_production_setting(filter.settings)) {
     try {
-      debug_trace(counters_text(filter.counters.read()));
+      debug_trace(counters_text(filter.counters.read(), filter.settings.variable_limit > 0));
     } catch (...) {
     }
   }

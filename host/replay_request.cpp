@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/last_error.h"
+#include "text/utf16.h"
+
 namespace {
 
 constexpr std::uint64_t dword_max = 0xFFFFFFFFull;
@@ -70,6 +73,11 @@ std::string server_name(const request_fields& fields) {
   return has_port ? host->substr(0, colon) : *host;
 }
 
+// IIS answers these in UTF-16, ended by two zero bytes.
+bool is_wide_name(std::string_view name) {
+  return name.size() >= 8 && same_ignoring_case(name.substr(0, 8), "UNICODE_");
+}
+
 }  // namespace
 
 std::string header_variable_name(std::string_view field) {
@@ -100,7 +108,7 @@ std::unique_ptr<replay_request> replay_request::from_entry(const log_entry& entr
     return nullptr;
 
   // IIS knows these for every request, empty when the request had none.
-  constexpr std::size_t always_known = 12;
+  constexpr std::size_t always_known = 17;
   request->variables_.reserve(always_known + 1 + entry.fields.size());
   const std::string user = fields.or_empty(cs_username);
   request->set("REMOTE_ADDR", fields.or_empty(c_ip));
@@ -115,6 +123,13 @@ std::unique_ptr<replay_request> replay_request::from_entry(const log_entry& entr
   request->set("SERVER_PORT", fields.or_empty(s_port));
   request->set("SERVER_NAME", server_name(fields));
   request->set("SERVER_PROTOCOL", fields.or_empty(cs_version));
+  // IIS's UTF-16 forms of the decoded URL and the user names; its log holds them as UTF-8.
+  // PATH_INFO is the URL for a request without a script mapping, as a replayed one is.
+  const std::string url = fields.or_empty(cs_uri_stem);
+  request->set("UNICODE_URL", utf8_to_utf16le(url));
+  request->set("UNICODE_PATH_INFO", utf8_to_utf16le(url));
+  for (const char* name : {"UNICODE_REMOTE_USER", "UNICODE_AUTH_USER", "UNICODE_LOGON_USER"})
+    request->set(name, utf8_to_utf16le(user));
   // Request headers exist only when the request carried them; their names,
   // made here, are upper case and none of the always-known ones.
   if (fields.value[cs_host]) request->set("HTTP_HOST", *fields.value[cs_host]);
@@ -157,14 +172,20 @@ BOOL WINAPI replay_get_server_variable(HTTP_FILTER_CONTEXT* context, LPSTR name,
     return FALSE;
   const auto* request = static_cast<const replay_request*>(context->ServerContext);
   const std::string* value = request->variable(name);
-  if (value == nullptr) return FALSE;
-  const std::uint64_t needed = value->size() + 1;
+  if (value == nullptr) {
+    platform::set_last_error_no_such_variable();
+    return FALSE;
+  }
+  const std::size_t terminator = is_wide_name(name) ? 2 : 1;
+  const std::uint64_t needed = value->size() + terminator;
   if (needed > dword_max) return FALSE;
   if (buffer == nullptr || *size < needed) {
     *size = static_cast<DWORD>(needed);
+    platform::set_last_error_buffer_too_small();
     return FALSE;
   }
-  std::memcpy(buffer, value->c_str(), needed);
+  std::memcpy(buffer, value->data(), value->size());
+  std::memset(static_cast<char*>(buffer) + value->size(), 0, terminator);
   *size = static_cast<DWORD>(needed);
   return TRUE;
 }

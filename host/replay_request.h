@@ -24,8 +24,8 @@ class replay_request {
   HTTP_FILTER_CONTEXT* context() noexcept { return &context_; }
   HTTP_FILTER_LOG* log() noexcept { return &log_; }
 
-  // The server variable's value, or null when the web server would not know it.
-  // Names compare without regard to case, as IIS compares them.
+  // The server variable's value, or null when the web server would not know it;
+  // a UNICODE_ one in UTF-16LE. Names compare without regard to case, as IIS compares them.
   const std::string* variable(std::string_view name) const noexcept;
 
  private:
@@ -39,8 +39,9 @@ class replay_request {
 };
 
 // The filter context's GetServerVariable, as IIS answers it: TRUE and the value
-// with its NUL when it fits *size bytes; otherwise FALSE, with *size set to the
-// bytes needed when the variable exists. FALSE for an unknown variable.
+// with its NUL (two for a UNICODE_ one, in UTF-16LE) when it fits *size bytes;
+// otherwise FALSE with the last error "buffer too small" and *size set to the
+// bytes needed. FALSE with "no such variable" for an unknown one.
 BOOL WINAPI replay_get_server_variable(HTTP_FILTER_CONTEXT* context, LPSTR name, LPVOID buffer,
                                        LPDWORD size);
 

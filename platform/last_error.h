@@ -1,4 +1,7 @@
-// The calling thread's last error, which a web server reads after a refused load.
+// The calling thread's last error: what a web server reads after a refused
+// load, and why one of its calls answered FALSE (SetLastError/GetLastError on
+// Windows, errno elsewhere, the contract of include/posix/httpfilt.h). Each
+// call touches the calling thread's only.
 #pragma once
 
 namespace platform {
@@ -18,5 +21,13 @@ enum class failure_kind {
 // SetLastError on Windows, errno elsewhere. Call it last, after anything that
 // may change it. Any thread.
 void set_last_error(failure_kind kind) noexcept;
+
+// True when the last error says the buffer was too small for the value.
+bool last_error_is_buffer_too_small() noexcept;
+
+// For a host answering as the web server does: a buffer too small, and a
+// variable the server does not have.
+void set_last_error_buffer_too_small() noexcept;
+void set_last_error_no_such_variable() noexcept;
 
 }  // namespace platform

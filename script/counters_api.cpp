@@ -15,7 +15,7 @@ void set_number(lua_State* L, const char* name, std::uint64_t value) {
 int quillharbor_counters(lua_State* L) {
   const auto* counters = static_cast<const filter_counters*>(lua_touserdata(L, lua_upvalueindex(1)));
   const counter_values values = counters->read();
-  lua_createtable(L, 0, 7);
+  lua_createtable(L, 0, 8);
   set_number(L, "queued", values.queued);
   set_number(L, "dequeued", values.dequeued);
   set_number(L, "dropped_by_limit", values.dropped_by_limit);
@@ -23,6 +23,7 @@ int quillharbor_counters(lua_State* L) {
   set_number(L, "enqueue_failures", values.enqueue_failures);
   set_number(L, "dequeue_failures", values.dequeue_failures);
   set_number(L, "deepest", values.deepest);
+  set_number(L, "over_variable_limit", values.over_variable_limit);
   return 1;
 }
 

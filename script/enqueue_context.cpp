@@ -72,10 +72,7 @@ int process_time(lua_State* L) { return push_field(L, live_log_record(L).msTimeF
 int server_variable(lua_State* L) {
   const request_handle& handle = live_context(L);
   const char* name = luaL_checkstring(L, 2);
-  char value[server_variable_buffer_size];
-  const std::size_t length = read_server_variable(handle.filter_context, name, value);
-  lua_pushlstring(L, value, length);
-  return 1;
+  return push_server_variable(L, handle.filter_context, name);
 }
 
 const luaL_Reg methods[] = {

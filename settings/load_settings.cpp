@@ -12,6 +12,8 @@ namespace {
 constexpr std::int32_t min_process_interval = 0;
 constexpr std::int32_t default_pool_size = 5;
 constexpr std::int32_t min_pool_size = 1;
+// The first buffer's size: a smaller limit would read nothing more.
+constexpr std::int32_t min_variable_limit = 2048;
 
 enum class reader_state { at_root = 0, in_setting = 1, in_queue = 2, in_script = 3, in_trace = 4, in_filter = 5 };
 
@@ -75,6 +77,9 @@ void read_script(settings_record& settings, const XML_Char** attributes) {
     read_int32(pool_size, settings.pool_size);
   if (settings.pool_size < min_pool_size) settings.pool_size = min_pool_size;
   read_limit(attributes, "time_limit", settings.time_limit);
+  read_limit(attributes, "variable_limit", settings.variable_limit);
+  if (settings.variable_limit > 0 && settings.variable_limit < min_variable_limit)
+    settings.variable_limit = min_variable_limit;
 }
 
 void read_trace(settings_record& settings, const XML_Char** attributes) {

@@ -16,4 +16,5 @@ struct settings_record {
   std::int32_t drain_limit = 0;       // milliseconds unload hands queued records on; >= 0
   std::int32_t time_limit = 0;        // milliseconds one callback's Lua code may run; >= 0
   bool fail_open = false;             // a load that fails once the settings are read passes requests through
+  std::int32_t variable_limit = 0;    // bytes a value may need for a second read; 0 or >= 2048
 };

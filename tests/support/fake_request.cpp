@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/last_error.h"
+
 fake_request::fake_request() {
   context.cbSize = sizeof context;
   context.Revision = HTTP_FILTER_REVISION;
@@ -17,6 +19,7 @@ BOOL WINAPI fake_request::get_server_variable(HTTP_FILTER_CONTEXT* context, LPST
   const DWORD needed = static_cast<DWORD>(found->second.size() + 1);
   if (needed > *size) {
     *size = needed;
+    platform::set_last_error_buffer_too_small();
     return FALSE;
   }
   std::memcpy(buffer, found->second.c_str(), needed);

@@ -1,0 +1,103 @@
+#include "text/utf16.h"
+
+#include <cstdint>
+
+namespace {
+
+constexpr std::uint32_t replacement = 0xFFFD;
+
+bool is_high_surrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_low_surrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+std::uint32_t unit_at(const unsigned char* in, std::size_t i) {
+  return static_cast<std::uint32_t>(in[i]) | static_cast<std::uint32_t>(in[i + 1]) << 8;
+}
+
+char* put_utf8(std::uint32_t c, char* out) {
+  if (c < 0x80) {
+    *out++ = static_cast<char>(c);
+  } else if (c < 0x800) {
+    *out++ = static_cast<char>(0xC0 | c >> 6);
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | c >> 12);
+    *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | c >> 18);
+    *out++ = static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
+void put_utf16le(std::uint32_t c, std::string& out) {
+  auto unit = [&out](std::uint32_t u) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
+  };
+  if (c < 0x10000) {
+    unit(c);
+  } else {
+    c -= 0x10000;
+    unit(0xD800 | c >> 10);
+    unit(0xDC00 | (c & 0x3FF));
+  }
+}
+
+// The code point of the sequence at text[i], and its length; replacement and
+// length 1 when it is not a valid sequence.
+std::uint32_t next_code_point(std::string_view text, std::size_t i, std::size_t& length) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  length = 1;
+  if (lead < 0x80) return lead;
+  std::size_t count;
+  std::uint32_t c, least;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    count = 2, c = lead & 0x1F, least = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    count = 3, c = lead & 0x0F, least = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    count = 4, c = lead & 0x07, least = 0x10000;
+  } else {
+    return replacement;
+  }
+  if (text.size() - i < count) return replacement;
+  for (std::size_t k = 1; k < count; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return replacement;
+    c = c << 6 | (byte(i + k) & 0x3F);
+  }
+  if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return replacement;
+  length = count;
+  return c;
+}
+
+}  // namespace
+
+std::size_t utf16le_to_utf8(const unsigned char* in, std::size_t bytes, char* out) noexcept {
+  char* const start = out;
+  std::size_t i = 0;
+  while (i + 1 < bytes) {
+    std::uint32_t c = unit_at(in, i);
+    i += 2;
+    if (is_high_surrogate(c) && i + 1 < bytes && is_low_surrogate(unit_at(in, i))) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit_at(in, i) - 0xDC00);
+      i += 2;
+    } else if (is_high_surrogate(c) || is_low_surrogate(c)) {
+      c = replacement;
+    }
+    out = put_utf8(c, out);
+  }
+  if (i < bytes) out = put_utf8(replacement, out);
+  return static_cast<std::size_t>(out - start);
+}
+
+std::string utf8_to_utf16le(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size() * 2);
+  for (std::size_t i = 0, length = 0; i < utf8.size(); i += length)
+    put_utf16le(next_code_point(utf8, i, length), out);
+  return out;
+}
