@@ -79,7 +79,7 @@ DWORD handle_notification(filter_state& filter, HTTP_FILTER_CONTEXT* context,
   }
 
   request_handle handle{context, static_cast<HTTP_FILTER_LOG*>(notification)};
-  const callback_deadline deadline(filter.settings.time_limit);
+  const callback_deadline deadline(state, filter.settings.time_limit);
   record* made = make_record(*state, handle, filter.counters);
 
   // The state goes back before the record is queued: no thread ever holds

@@ -41,7 +41,7 @@ BOOL unload_filter(filter_state& filter) noexcept {
   }
 
   try {
-    const callback_deadline deadline(filter.settings.time_limit);
+    const callback_deadline deadline(filter.main_state, filter.settings.time_limit);
     if (filter.main_state != nullptr && !run_on_term(*filter.main_state)) result = FALSE;
   } catch (...) {
     // A failing on_term only turns the result; unload goes on to its end.

@@ -156,7 +156,7 @@ bool run_on_enqueue(script_state& pool_state, request_handle* handle, record*& o
   enqueue_call call{handle, false, nullptr, nullptr};
   int status;
   {
-    const live_request live(handle);
+    const live_request live(L, handle);
     status = call_on_state_stack(L, pool_state.stack, call_on_enqueue, &call);
   }
   std::unique_ptr<record> made(call.made);
