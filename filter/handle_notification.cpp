@@ -75,8 +75,12 @@ DWORD handle_notification(filter_state& filter, HTTP_FILTER_CONTEXT* context,
   }
 
   request_handle handle{context, static_cast<HTTP_FILTER_LOG*>(notification)};
-  const callback_deadline deadline(state, filter.settings.time_limit);
-  record* made = make_record(*state, handle, filter.counters);
+  record* made = nullptr;
+  {
+    // The deadline is the state's: it ends before the state goes back.
+    const callback_deadline deadline(state, filter.settings.time_limit);
+    made = make_record(*state, handle, filter.counters);
+  }
 
   // The state goes back before the record is queued: no thread ever holds
   // both queues' locks.
