@@ -42,9 +42,9 @@ void BM_serial_path_time_limit(benchmark::State& state) {
   const std::int32_t time_limit = state.range(0) != 0 ? 5000 : 0;
   script_directory script;
   script_state* main_state = new script_state;
-  open_script_state(*main_state, script.script_path(), time_limit > 0);
+  open_script_state(*main_state, script.script_path(), time_limit);
   script_state* pool_state = new script_state;
-  open_script_state(*pool_state, script.script_path(), time_limit > 0);
+  open_script_state(*pool_state, script.script_path(), time_limit);
   guarded_queue<script_state> state_pool(&pool_state, 1);
   guarded_queue<record> record_queue;
   reference_request request;
@@ -55,7 +55,7 @@ void BM_serial_path_time_limit(benchmark::State& state) {
     record* made = nullptr;
     bool kept = false;
     {
-      const callback_deadline deadline(time_limit);
+      const callback_deadline deadline(borrowed, time_limit);
       kept = run_on_enqueue(*borrowed, &handle, made);
     }
     state_pool.put(borrowed);
@@ -64,7 +64,7 @@ void BM_serial_path_time_limit(benchmark::State& state) {
       break;
     }
     record_queue.put(made);
-    const callback_deadline deadline(time_limit);
+    const callback_deadline deadline(main_state, time_limit);
     run_on_dequeue(*main_state, record_queue.take(), number++);
   }
   close_script_state(pool_state);

@@ -7,6 +7,7 @@
 
 #include "platform/own_stack.h"
 #include "script/pattern_guard.h"
+#include "script/state_slots.h"
 #include "script/state_stack.h"
 #include "script/time_limit.h"
 
@@ -41,15 +42,18 @@ int load_patterns(lua_State* L) {
 
 void BM_patterns(benchmark::State& state) {
   const bool limited = state.range(0) != 0;
-  lua_State* L = luaL_newstate();
+  state_slots slots;
+  lua_State* L = new_state_with_slots(slots);
   luaL_openlibs(L);
   install_pattern_guard(L);
   if (limited) watch_time(L);
   platform::own_stack* stack = platform::make_own_stack(state_stack_size);
   if (call_on_state_stack(L, stack, load_patterns, nullptr) != 0) state.SkipWithError("the patterns failed");
   for (auto _ : state) {
-    const callback_deadline deadline(limited ? 5000 : 0);
-    if (call_on_state_stack(L, stack, run_patterns, nullptr) != 0) {
+    start_deadline(L, limited ? 5000 : 0);
+    const int status = call_on_state_stack(L, stack, run_patterns, nullptr);
+    end_deadline(L);
+    if (status != 0) {
       state.SkipWithError(lua_tostring(L, -1));
       break;
     }

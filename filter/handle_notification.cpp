@@ -22,26 +22,22 @@ void trace_failure(const char* what) noexcept {
   }
 }
 
-// Runs on_enqueue; every failure ends here as one trace line, counted, and no record.
+// Runs on_enqueue; every failure ends here as one trace line, counted, and no
+// record. A script's failure throws nothing (try_on_enqueue).
 record* make_record(script_state& state, request_handle& handle, filter_counters& counters) noexcept {
-  record* made = nullptr;
-  try {
-    return run_on_enqueue(state, &handle, made) ? made : nullptr;
-  } catch (const script_exec_error& e) {
+  enqueue_outcome outcome = try_on_enqueue(state, &handle);
+  using ending = enqueue_outcome::ending;
+  if (outcome.end == ending::kept) return outcome.made;
+  if (outcome.end == ending::dropped) return nullptr;
+  if (outcome.end == ending::result_error) {
+    trace_failure(outcome.message.c_str());
+  } else {
     try {
       std::ostringstream text;
-      text << "error:" << " on_enqueue" << " code:" << e.code << " message:" << e.message;
+      text << "error:" << " on_enqueue" << " code:" << outcome.code << " message:" << outcome.message;
       if (text) debug_trace(text.str());  // a stream out of memory cuts the text short
     } catch (...) {
     }
-  } catch (const script_result_error& e) {
-    trace_failure(e.message.c_str());
-  } catch (const std::bad_alloc&) {
-    trace_failure("not enough memory");
-  } catch (const std::exception& e) {
-    trace_failure(e.what());
-  } catch (...) {
-    trace_failure("unexpected failure");
   }
   counters.count_enqueue_failure();
   return nullptr;
@@ -79,8 +75,12 @@ DWORD handle_notification(filter_state& filter, HTTP_FILTER_CONTEXT* context,
   }
 
   request_handle handle{context, static_cast<HTTP_FILTER_LOG*>(notification)};
-  const callback_deadline deadline(filter.settings.time_limit);
-  record* made = make_record(*state, handle, filter.counters);
+  record* made = nullptr;
+  {
+    // The deadline is the state's: it ends before the state goes back.
+    const callback_deadline deadline(state, filter.settings.time_limit);
+    made = make_record(*state, handle, filter.counters);
+  }
 
   // The state goes back before the record is queued: no thread ever holds
   // both queues' locks.

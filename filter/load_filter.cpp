@@ -37,13 +37,12 @@ void write_version(HTTP_FILTER_VERSION* version) {
 }
 
 // Opens one state from the script, raising `memory_code` or `syntax_code`; its
-// main chunk is held to the time limit.
+// main chunk's run is held to the time limit.
 script_state* open_state(const std::string& script_path, std::int32_t memory_code,
                          std::int32_t syntax_code, std::int32_t time_limit) {
   auto* state = new script_state;
   try {
-    const callback_deadline deadline(time_limit);
-    open_script_state(*state, script_path, time_limit > 0);
+    open_script_state(*state, script_path, time_limit);
   } catch (const script_load_error& e) {
     delete state;  // holds no Lua state: opening failed
     if (e.code == 1) throw init_error{memory_code, "quillharbor failed to load (script memory)"};
@@ -77,7 +76,7 @@ void open_states(filter_state& filter) {
 void initialise_script(filter_state& filter) {
   bool ok = false;
   try {
-    const callback_deadline deadline(filter.settings.time_limit);
+    const callback_deadline deadline(filter.main_state, filter.settings.time_limit);
     ok = run_on_init(*filter.main_state);
   } catch (const script_exec_error& e) {
     std::ostringstream text;

@@ -59,7 +59,7 @@ void offer_counters(filter_state& filter) {
   {
     // Setting the global allocates, which may run the script's finalisers:
     // script code, bounded as on_init is.
-    const callback_deadline deadline(filter.settings.time_limit);
+    const callback_deadline deadline(filter.main_state, filter.settings.time_limit);
     status = call_on_state_stack(L, state.stack, register_in_state, &filter.counters);
   }
   lua_sethook(L, hook, mask, count);

@@ -57,7 +57,7 @@ class unload_failure {
 void run_term(filter_state& filter, unload_failure& failure) noexcept {
   if (filter.main_state == nullptr) return;  // left to a worker not known to have ended
   try {
-    const callback_deadline deadline(filter.settings.time_limit);
+    const callback_deadline deadline(filter.main_state, filter.settings.time_limit);
     if (!run_on_term(*filter.main_state)) failure.add("script on_term() returned false");
   } catch (const script_exec_error& e) {
     failure.add_on_term_error(e);

@@ -34,10 +34,6 @@ class stack_reset {
   throw script_exec_error{status, error_value_text(L, -1)};
 }
 
-[[noreturn]] void throw_out_of_memory() {
-  throw script_exec_error{LUA_ERRMEM, "not enough memory"};
-}
-
 // Pushes the global callback `name`: [] -> [callback].
 void push_callback(lua_State* L, const char* name) { lua_getfield(L, LUA_GLOBALSINDEX, name); }
 
@@ -151,22 +147,49 @@ bool run_on_init(script_state& main_state) { return run_for_truth(main_state, "o
 
 bool run_on_term(script_state& main_state) { return run_for_truth(main_state, "on_term"); }
 
-bool run_on_enqueue(script_state& pool_state, request_handle* handle, record*& out) {
+enqueue_outcome try_on_enqueue(script_state& pool_state, request_handle* handle) noexcept {
+  using ending = enqueue_outcome::ending;
   lua_State* L = pool_state.L;
   enqueue_call call{handle, false, nullptr, nullptr};
   int status;
   {
-    const live_request live(handle);
+    const live_request live(L, handle);
     status = call_on_state_stack(L, pool_state.stack, call_on_enqueue, &call);
   }
-  std::unique_ptr<record> made(call.made);
-  if (status != 0) throw_exec_error(L, status);
-  lua_settop(L, 0);
-  if (call.result_error != nullptr) throw script_result_error{call.result_error};
-  if (!call.kept) return false;
-  if (!made) throw_out_of_memory();
-  out = made.release();
-  return true;
+  enqueue_outcome outcome;
+  const stack_reset reset(L);
+  if (status == 0 && call.kept && call.made != nullptr) {
+    outcome.end = ending::kept;
+    outcome.made = call.made;
+    return outcome;
+  }
+  if (status == 0 && !call.kept && call.result_error == nullptr) return outcome;
+  outcome.end = status == 0 && call.result_error != nullptr ? ending::result_error : ending::exec_error;
+  outcome.code = status != 0 ? status : LUA_ERRMEM;
+  try {
+    outcome.message = status != 0                  ? error_value_text(L, -1)
+                      : call.result_error != nullptr ? std::string(call.result_error)
+                                                     : std::string("not enough memory");
+  } catch (...) {
+    // Out of memory: the failure is still reported, without its text.
+  }
+  return outcome;
+}
+
+bool run_on_enqueue(script_state& pool_state, request_handle* handle, record*& out) {
+  enqueue_outcome outcome = try_on_enqueue(pool_state, handle);
+  switch (outcome.end) {
+    case enqueue_outcome::ending::exec_error:
+      throw script_exec_error{outcome.code, std::move(outcome.message)};
+    case enqueue_outcome::ending::result_error:
+      throw script_result_error{std::move(outcome.message)};
+    case enqueue_outcome::ending::kept:
+      out = outcome.made;
+      return true;
+    case enqueue_outcome::ending::dropped:
+      break;
+  }
+  return false;
 }
 
 void run_on_dequeue(script_state& main_state, record* rec, std::int32_t record_number) {

@@ -32,6 +32,20 @@ bool run_on_term(script_state& main_state);
 // `handle` need live only for the call: objects made from it refuse later use.
 bool run_on_enqueue(script_state& pool_state, request_handle* handle, record*& out);
 
+// How on_enqueue ended, for callers that must not throw: on MinGW a thread's
+// first C++ throw allocates the run time's exception state, and the process
+// ends when that allocation fails.
+struct enqueue_outcome {
+  enum class ending { dropped, kept, exec_error, result_error };
+  ending end = ending::dropped;
+  record* made = nullptr;  // kept: the new record, the caller's from here on
+  std::int32_t code = 0;   // exec_error: as script_exec_error's
+  std::string message;     // exec_error and result_error; empty when memory ran out
+};
+
+// As run_on_enqueue, with the failure in the result: throws nothing itself.
+enqueue_outcome try_on_enqueue(script_state& pool_state, request_handle* handle) noexcept;
+
 // on_dequeue(fields, record_number) in the main state. Always destroys `rec`.
 // Throws script_exec_error (the stack is then empty; otherwise as it was).
 void run_on_dequeue(script_state& main_state, record* rec, std::int32_t record_number);

@@ -4,6 +4,7 @@
 #include <lua.hpp>
 
 #include "script/server_variable.h"
+#include "script/state_slots.h"
 
 namespace {
 
@@ -13,22 +14,31 @@ struct context_block {
   std::uint64_t generation;
 };
 
-// The live request of this thread. Kept outside every Lua state, so that no
-// script can forge or change it.
-thread_local request_handle* live_handle = nullptr;
-thread_local std::uint64_t live_generation = 0;
-
 // Shared by all threads, so a generation is never live twice anywhere.
 std::atomic<std::uint64_t> next_generation{1};
 
+// The live request of L's state. Kept outside the interpreter's objects, so
+// that no script can forge or change it.
+struct live_mark {
+  request_handle* handle;
+  std::uint64_t generation;
+};
+
+live_mark live_of(lua_State* L) noexcept {
+  const state_slots* slots = slots_of(L);
+  if (slots == nullptr) return {nullptr, 0};
+  return {slots->live_handle, slots->live_generation};
+}
+
 int context_new(lua_State* L) {
+  const live_mark live = live_of(L);
   void* handle = lua_type(L, 1) == LUA_TLIGHTUSERDATA ? lua_touserdata(L, 1) : nullptr;
   if (handle == nullptr) return luaL_argerror(L, 1, "'handle to enqueue_context' expected");
-  if (handle != live_handle)
+  if (handle != live.handle)
     return luaL_argerror(L, 1, "'handle to enqueue_context' expected, got one that is not live");
   auto* block = static_cast<context_block*>(lua_newuserdata(L, sizeof(context_block)));
-  block->handle = live_handle;
-  block->generation = live_generation;
+  block->handle = live.handle;
+  block->generation = live.generation;
   luaL_getmetatable(L, enqueue_context_type);
   // A script with the debug library may have replaced the registry entry.
   if (lua_istable(L, -1)) {
@@ -46,8 +56,8 @@ const request_handle& live_context(lua_State* L) {
   // debug.setmetatable can give the metatable to a userdata of another size.
   if (lua_objlen(L, 1) != sizeof(context_block))
     luaL_argerror(L, 1, "quillharbor.enqueue_context expected, got a foreign userdata");
-  if (live_handle == nullptr || block->generation != live_generation ||
-      block->handle != live_handle)
+  const live_mark live = live_of(L);
+  if (live.handle == nullptr || block->generation != live.generation || block->handle != live.handle)
     luaL_error(L, "enqueue_context used after its on_enqueue call returned");
   return *block->handle;
 }
@@ -102,13 +112,17 @@ void register_enqueue_context(lua_State* L) {
   lua_pop(L, 2);
 }
 
-live_request::live_request(request_handle* handle) noexcept
-    : previous_handle_(live_handle), previous_generation_(live_generation) {
-  live_handle = handle;
-  live_generation = next_generation.fetch_add(1, std::memory_order_relaxed);
+live_request::live_request(lua_State* L, request_handle* handle) noexcept
+    : slots_(slots_of(L)), previous_handle_(nullptr), previous_generation_(0) {
+  if (slots_ == nullptr) return;
+  previous_handle_ = slots_->live_handle;
+  previous_generation_ = slots_->live_generation;
+  slots_->live_handle = handle;
+  slots_->live_generation = next_generation.fetch_add(1, std::memory_order_relaxed);
 }
 
 live_request::~live_request() {
-  live_handle = previous_handle_;
-  live_generation = previous_generation_;
+  if (slots_ == nullptr) return;
+  slots_->live_handle = previous_handle_;
+  slots_->live_generation = previous_generation_;
 }

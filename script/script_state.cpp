@@ -1,7 +1,7 @@
 #include "script/script_state.h"
 
-#include <cstdio>
 #include <cstring>
+#include <new>
 
 #include <lua.hpp>
 // After lua.hpp: it declares luaopen_lfs with lua_State and no includes of its own.
@@ -14,6 +14,7 @@
 #include "script/script_api.h"
 #include "script/script_file.h"
 #include "script/script_state_alloc.h"
+#include "script/state_slots.h"
 #include "script/state_stack.h"
 #include "script/time_limit.h"
 
@@ -35,20 +36,30 @@ void open_lfs(lua_State* L) {
   lua_pop(L, 3);
 }
 
+struct opening {
+  const char* path;
+  std::int32_t time_limit;
+};
+
+// [opening] -> [opening]
 int set_up(lua_State* L) {
+  const auto* how = static_cast<const opening*>(lua_touserdata(L, 1));
   luaL_openlibs(L);
   open_lfs(L);
   install_os_date(L);
   install_process_guards(L);
   install_pattern_guard(L);
   register_script_api(L);
+  // Before the main chunk, so that its coroutines inherit the hook.
+  if (how->time_limit > 0) watch_time(L);
   return 0;
 }
 
-// [path] -> [path]
+// [opening] -> [opening]; the caller ends the deadline.
 int load_and_run(lua_State* L) {
-  const char* path = static_cast<const char*>(lua_touserdata(L, 1));
-  if (load_script_file(L, path) != 0) return lua_error(L);
+  const auto* how = static_cast<const opening*>(lua_touserdata(L, 1));
+  if (load_script_file(L, how->path) != 0) return lua_error(L);
+  start_deadline(L, how->time_limit);
   lua_call(L, 0, 0);
   return 0;
 }
@@ -81,20 +92,25 @@ void drop_file_finaliser(lua_State* L) {
   lua_settop(L, 0);
 }
 
-// Takes over `L` (null when it could not be made).
-script_state& fill(script_state& out, lua_State* L, const std::string& script_path,
-                   bool watched = false) {
+// Makes the state over `slots`, which `out` owns from here on.
+script_state& fill(script_state& out, state_slots* slots, const std::string& script_path,
+                   std::int32_t time_limit) {
+  delete out.slots;
+  out.slots = slots;
+  lua_State* L = slots != nullptr ? new_state_with_slots(*slots) : nullptr;
   if (L == nullptr) throw script_load_error{1};
+  opening how{script_path.c_str(), time_limit};
   platform::own_stack* const stack = platform::make_own_stack(state_stack_size);
-  if (stack == nullptr || call_on_state_stack(L, stack, set_up, nullptr) != 0) {
+  if (stack == nullptr || call_on_state_stack(L, stack, set_up, &how) != 0) {
     // No script has run: the only files are the standard ones.
     drop_file_finaliser(L);
     lua_close(L);
     platform::free_own_stack(stack);
     throw script_load_error{1};
   }
-  if (watched) watch_time(L);  // before the main chunk, so that its coroutines inherit it
-  if (call_on_state_stack(L, stack, load_and_run, const_cast<char*>(script_path.c_str())) != 0) {
+  const int status = call_on_state_stack(L, stack, load_and_run, &how);
+  end_deadline(L);
+  if (status != 0) {
     close_on_state_stack(L, stack);
     platform::free_own_stack(stack);
     throw script_load_error{2};
@@ -105,27 +121,29 @@ script_state& fill(script_state& out, lua_State* L, const std::string& script_pa
   return out;
 }
 
-int report_panic(lua_State* L) {
-  std::fprintf(stderr, "PANIC: unprotected error in call to Lua API (%s)\n", lua_tostring(L, -1));
-  return 0;
-}
-
 }  // namespace
 
-script_state& open_script_state(script_state& out, const std::string& script_path, bool watched) {
+script_state& open_script_state(script_state& out, const std::string& script_path,
+                                std::int32_t time_limit) {
   out.L = nullptr;
-  return fill(out, luaL_newstate(), script_path, watched);
+  return fill(out, new (std::nothrow) state_slots, script_path, time_limit);
 }
 
 script_state& open_script_state_with_allocator(script_state& out, const std::string& script_path,
                                                lua_Alloc allocator, void* allocator_data) {
   out.L = nullptr;
-  lua_State* L = lua_newstate(allocator, allocator_data);
-  if (L != nullptr) lua_atpanic(L, report_panic);
-  return fill(out, L, script_path);
+  auto* slots = new (std::nothrow) state_slots;
+  if (slots != nullptr) {
+    slots->inner = allocator;
+    slots->inner_data = allocator_data;
+  }
+  return fill(out, slots, script_path, 0);
 }
 
-script_state::~script_state() { platform::free_own_stack(stack); }
+script_state::~script_state() {
+  platform::free_own_stack(stack);
+  delete slots;
+}
 
 void close_script_state(script_state* s) noexcept {
   if (s == nullptr) return;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "platform/input_file.h"
 
@@ -14,16 +15,20 @@ constexpr std::size_t chunk_size = 4096;
 // larger file could hold up the load for minutes.
 constexpr std::size_t max_file_size = std::size_t{1} << 20;
 
-// The parse_file calls running on this thread, innermost first.
+// The parse_file calls running in the process, newest first. Not a
+// thread-local: MinGW emulates those, allocating on a thread's first use. A
+// parser is used by one thread at a time, so only the list needs the lock.
 struct running_parse {
   XML_Parser parser;
   std::exception_ptr failure;
   running_parse* outer;
 };
-thread_local running_parse* innermost = nullptr;
+std::mutex running_lock;
+running_parse* newest = nullptr;
 
 running_parse* find_parse(XML_Parser parser) noexcept {
-  for (running_parse* parse = innermost; parse != nullptr; parse = parse->outer)
+  const std::lock_guard<std::mutex> hold(running_lock);
+  for (running_parse* parse = newest; parse != nullptr; parse = parse->outer)
     if (parse->parser == parser) return parse;
   return nullptr;
 }
@@ -31,8 +36,17 @@ running_parse* find_parse(XML_Parser parser) noexcept {
 // Makes handler failures of `parser` reach this parse_file for its lifetime.
 class parse_scope {
  public:
-  explicit parse_scope(XML_Parser parser) : parse_{parser, nullptr, innermost} { innermost = &parse_; }
-  ~parse_scope() { innermost = parse_.outer; }
+  explicit parse_scope(XML_Parser parser) : parse_{parser, nullptr, nullptr} {
+    const std::lock_guard<std::mutex> hold(running_lock);
+    parse_.outer = newest;
+    newest = &parse_;
+  }
+  ~parse_scope() {
+    const std::lock_guard<std::mutex> hold(running_lock);
+    running_parse** link = &newest;
+    while (*link != &parse_) link = &(*link)->outer;
+    *link = parse_.outer;
+  }
   parse_scope(const parse_scope&) = delete;
   parse_scope& operator=(const parse_scope&) = delete;
 

@@ -66,6 +66,17 @@ for binary in "$build"/bin/*.exe "$build"/bin/*.dll; do
 done
 [ "$bad" -eq 0 ]
 
+# No emulated thread-locals of the module's own: MinGW allocates each on a
+# thread's first use and aborts the process when that fails. The C++ run
+# time's exception state (eh_globals' get_global) is libstdc++'s, not ours;
+# README says when it allocates.
+emulated=$(x86_64-w64-mingw32-nm "$module" | sed -n 's/.*__emutls_v\.//p' |
+  grep -vxE '_ZZN12_GLOBAL__N_110get_globalEvE6global' || true)
+if [ -n "$emulated" ]; then
+  echo "test-windows: $module has emulated thread-locals of its own:" $emulated >&2
+  exit 1
+fi
+
 # A hung test program fails the run instead of holding it.
 ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout 600 -j2
 

@@ -14,7 +14,7 @@ void dequeue_within_limits(worker_context& context, record* rec, std::int32_t nu
     return;
   }
   if (context.counters != nullptr) context.counters->count_dequeued();
-  const callback_deadline deadline(context.time_limit != nullptr ? *context.time_limit : 0);
+  const callback_deadline deadline(context.main_state, context.time_limit != nullptr ? *context.time_limit : 0);
   try {
     run_on_dequeue(*context.main_state, rec, number);
   } catch (...) {

@@ -6,6 +6,7 @@
 
 #include "platform/own_stack.h"
 #include "script/pattern_guard.h"
+#include "script/state_slots.h"
 #include "script/state_stack.h"
 
 // Owns its state and stack; one thread at a time.
@@ -38,6 +39,7 @@ struct raw_state {
     lua_settop(L, 0);
     return out;
   }
-  lua_State* L = luaL_newstate();
+  state_slots slots;  // the deadline of start_deadline
+  lua_State* L = new_state_with_slots(slots);
   platform::own_stack* stack = platform::make_own_stack(state_stack_size);
 };
