@@ -6,6 +6,7 @@
 
 #include "filter/diagnostics.h"
 #include "filter/operations.h"
+#include "platform/debug_output.h"
 #include "platform/dependencies.h"
 #include "script/callbacks.h"
 #include "script/time_limit.h"
@@ -145,6 +146,7 @@ BOOL fail(filter_state& filter, std::int32_t code, const char* message) noexcept
   filter.gate.end_load(false);
   report_event(event_error, static_cast<std::uint32_t>(code), message);
   finish_operations(filter, false);
+  platform::stop_debug_output();
   return FALSE;
 }
 
@@ -166,6 +168,8 @@ BOOL load_filter(filter_state& filter, HTTP_FILTER_VERSION* version) noexcept {
   write_version(version);
   filter_gate::phase found;
   if (!filter.gate.begin_load(found)) return refuse(found);
+  // No thread of the web server waits for a debugger listener to take a line.
+  platform::start_debug_output();
   try {
     build(filter);
   } catch (const init_error& e) {

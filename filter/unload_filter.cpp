@@ -2,6 +2,7 @@
 
 #include "filter/diagnostics.h"
 #include "filter/operations.h"
+#include "platform/debug_output.h"
 #include "script/callbacks.h"
 #include "script/time_limit.h"
 #include "workqueue/worker_loop.h"
@@ -52,6 +53,7 @@ BOOL unload_filter(filter_state& filter) noexcept {
   if (filter.main_state != nullptr) close_script_state(filter.main_state);
   filter.main_state = nullptr;
   finish_operations(filter, true);
+  platform::stop_debug_output();  // after the last line of this unload
 
   filter.gate.end_unload(drained);
   return result;
