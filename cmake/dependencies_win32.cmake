@@ -12,6 +12,8 @@ if(NOT EXISTS ${deps}/.key)
                       "or set QUILLHARBOR_WIN64_DEPS")
 endif()
 
+include(${CMAKE_CURRENT_LIST_DIR}/event_messages_win32.cmake)
+
 # <windows.h> leaves std::min and std::max alone.
 add_compile_definitions(NOMINMAX)
 

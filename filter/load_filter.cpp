@@ -6,6 +6,7 @@
 
 #include "filter/diagnostics.h"
 #include "filter/operations.h"
+#include "platform/debug_output.h"
 #include "platform/dependencies.h"
 #include "platform/last_error.h"
 #include "script/callbacks.h"
@@ -177,6 +178,7 @@ BOOL fail(filter_state& filter, std::int32_t code, const char* message, bool set
   }
   report_event(event_error, static_cast<std::uint32_t>(code), text);
   finish_operations(filter, false);
+  platform::stop_debug_output();
   if (stay) {
     filter.passing_through.store(true);
     filter.gate.end_load(true);
@@ -221,6 +223,8 @@ BOOL load_filter(filter_state& filter, HTTP_FILTER_VERSION* version) noexcept {
     if (found == filter_gate::phase::loaded && filter.gate.share_load(found)) return share(filter.gate);
     return refuse(found);
   }
+  // No thread of the web server waits for a debugger listener to take a line.
+  platform::start_debug_output();
   bool settings_read = false;
   try {
     build(filter, settings_read);

@@ -5,6 +5,7 @@
 
 #include "filter/diagnostics.h"
 #include "filter/operations.h"
+#include "platform/debug_output.h"
 #include "script/callbacks.h"
 #include "script/time_limit.h"
 #include "workqueue/worker_loop.h"
@@ -111,6 +112,7 @@ BOOL unload_filter(filter_state& filter) noexcept {
   filter.main_state = nullptr;
   failure.trace();
   finish_operations(filter, true);
+  platform::stop_debug_output();  // after the last line of this unload
 
   filter.gate.end_unload(drained);
   return failure.any() ? FALSE : TRUE;

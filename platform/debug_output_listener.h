@@ -14,8 +14,9 @@ namespace platform {
 class debug_output_listener {
  public:
   // Throws std::runtime_error when the buffer or its events cannot be made, or
-  // when another listener already has them.
-  debug_output_listener();
+  // when another listener already has them. One made not `taking` leaves its
+  // buffer unready, as a stuck viewer does, until begin_taking().
+  explicit debug_output_listener(bool taking = true);
   ~debug_output_listener();
   debug_output_listener(const debug_output_listener&) = delete;
   debug_output_listener& operator=(const debug_output_listener&) = delete;
@@ -24,6 +25,9 @@ class debug_output_listener {
   // false when none came within `timeout_milliseconds`, a bound for a failing
   // test rather than a guess at a speed.
   bool next_line(std::string& line, std::uint32_t timeout_milliseconds);
+
+  // Frees the buffer for the first writer of a listener made not taking.
+  void begin_taking();
 
  private:
   struct native;

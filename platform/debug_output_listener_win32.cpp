@@ -42,12 +42,12 @@ HANDLE create_new_event(const char* name, BOOL initially_set) {
 }  // namespace
 
 struct debug_output_listener::native {
-  native()
+  explicit native(bool taking)
       : mapping(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                      sizeof(shared_buffer), "DBWIN_BUFFER")),
         data_ready(create_new_event("DBWIN_DATA_READY", FALSE)),
-        // Set at once: the first writer may fill the buffer.
-        buffer_ready(create_new_event("DBWIN_BUFFER_READY", TRUE)),
+        // Set at once when taking: the first writer may fill the buffer.
+        buffer_ready(create_new_event("DBWIN_BUFFER_READY", taking ? TRUE : FALSE)),
         view(mapping.get() == nullptr ? nullptr : ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0)) {
     if (view == nullptr) throw std::runtime_error("cannot map DBWIN_BUFFER");
   }
@@ -61,7 +61,9 @@ struct debug_output_listener::native {
   void* view;
 };
 
-debug_output_listener::debug_output_listener() : native_(new native) {}
+debug_output_listener::debug_output_listener(bool taking) : native_(new native(taking)) {}
+
+void debug_output_listener::begin_taking() { ::SetEvent(native_->buffer_ready.get()); }
 
 debug_output_listener::~debug_output_listener() { delete native_; }
 

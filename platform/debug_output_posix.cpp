@@ -90,4 +90,8 @@ void write_debug_output(const char* line) noexcept {
   if (!write_line(line, size)) ++dropped;
 }
 
+// Its writers never wait: there is no thread to start.
+void start_debug_output() noexcept {}
+void stop_debug_output() noexcept {}
+
 }  // namespace platform

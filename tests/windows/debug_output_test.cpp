@@ -1,7 +1,9 @@
-// The trace lines as a debugger-output viewer receives them from another thread.
+// The trace lines as a debugger-output viewer receives them from another
+// thread, through the output thread that the filter starts at load.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -54,18 +56,26 @@ std::vector<std::string> read_lines(platform::debug_output_listener& listener, s
   return lines;
 }
 
-TEST(debug_output, reaches_a_listener_from_another_thread_in_one_piece) {
+// Every case runs with the output thread started, as during a load.
+class debug_output : public ::testing::Test {
+ protected:
+  void SetUp() override { platform::start_debug_output(); }
+  void TearDown() override { platform::stop_debug_output(); }
+};
+using debug_trace_line = debug_output;
+
+TEST_F(debug_output, reaches_a_listener_from_another_thread_in_one_piece) {
   platform::debug_output_listener listener;
   writer_thread writer([] { platform::write_debug_output("[1] from another thread\n"); });
   EXPECT_EQ(read_lines(listener, 1), std::vector<std::string>{"[1] from another thread\n"});
 }
 
-TEST(debug_output, goes_nowhere_when_nobody_listens) {
+TEST_F(debug_output, goes_nowhere_when_nobody_listens) {
   // Returns at once: a writer waits for a listener's buffer only while one exists.
   for (int i = 0; i < 100; ++i) platform::write_debug_output("[1] unheard\n");
 }
 
-TEST(debug_trace, lines_carry_the_writing_threads_id_and_stop_at_a_nul) {
+TEST_F(debug_trace_line, lines_carry_the_writing_threads_id_and_stop_at_a_nul) {
   platform::debug_output_listener listener;
   writer_thread writer([] {
     debug_trace("error: on_dequeue code:2 message:boom");
@@ -78,7 +88,7 @@ TEST(debug_trace, lines_carry_the_writing_threads_id_and_stop_at_a_nul) {
                                              prefix + "\n", prefix + "cut"}));
 }
 
-TEST(debug_trace, two_threads_at_once_give_whole_lines_each_in_order) {
+TEST_F(debug_trace_line, two_threads_at_once_give_whole_lines_each_in_order) {
   constexpr int per_thread = 50;
   platform::debug_output_listener listener;
   const auto trace_many = [](const char* name) {
@@ -112,6 +122,35 @@ TEST(debug_trace, two_threads_at_once_give_whole_lines_each_in_order) {
   }
   EXPECT_EQ(next_first, per_thread);
   EXPECT_EQ(next_second, per_thread);
+}
+
+// A listener that takes nothing for a while: the writers go on, the lines that
+// find the queue full are dropped, and their count goes out where they were
+// lost, so that every line is either received or counted.
+TEST_F(debug_output, lines_that_find_the_queue_full_are_counted_in_one_notice) {
+  platform::debug_output_listener listener(false);
+  const std::size_t written = platform::debug_output_queue_lines + 40;
+  for (std::size_t i = 0; i < written; ++i)
+    platform::write_debug_output(("[1] line " + std::to_string(i) + "\n").c_str());
+  listener.begin_taking();
+  std::size_t received = 0, counted = 0, notices = 0;
+  std::string line;
+  while (received + counted < written && listener.next_line(line, patience_milliseconds)) {
+    const auto at = line.find("] ");
+    unsigned long lost = 0;
+    char rest[64] = {};
+    if (at != std::string::npos &&
+        std::sscanf(line.c_str() + at + 2, "%lu trace lines dropped%63s", &lost, rest) == 1) {
+      ++notices;
+      counted += lost;
+    } else {
+      EXPECT_EQ(line.rfind("[1] line ", 0), 0u) << line;
+      ++received;
+    }
+  }
+  EXPECT_EQ(received + counted, written);
+  EXPECT_EQ(notices, 1u);
+  EXPECT_GE(received, platform::debug_output_queue_lines);
 }
 
 }  // namespace
