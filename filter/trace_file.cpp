@@ -126,11 +126,13 @@ bool rotate(trace_file& trace) {
 // first when it is full. It never grows past the file-size limit, and past
 // max_size only by the line that reached it.
 bool room_for(trace_file& trace, std::int64_t need) {
-  const bool full = (trace.max_size > 0 && trace.size >= trace.max_size) ||
-                    trace.size + need > trace.file->size_limit();
+  const std::int64_t limit = trace.file->size_limit();
+  const bool full = (trace.max_size > 0 && trace.size >= trace.max_size) || trace.size + need > limit;
   if (!full) return true;
+  // Not even a new file could take it: no rotation for it.
+  if (need > limit) return false;
   if (!may_try(trace) || !rotate(trace)) return false;
-  return trace.size + need <= trace.file->size_limit();
+  return trace.size + need <= limit;
 }
 
 // Under the lock: writes the note of lines lost, then `line` unless
