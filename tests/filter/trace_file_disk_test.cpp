@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -51,6 +52,7 @@ child_outcome run_in_child(const std::function<const char*(child_report&)>& body
   child_outcome outcome;
   int pipe_ends[2];
   if (pipe(pipe_ends) != 0) return outcome;
+  std::fflush(nullptr);  // or the child's exit writes the parent's output again
   const pid_t child = fork();
   if (child == 0) {
     close(pipe_ends[0]);
