@@ -2,8 +2,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <limits>
 #include <cstdio>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -20,7 +20,7 @@ namespace {
 constexpr std::chrono::milliseconds longest_wait{100};
 
 // How often a failed rename or a file that cannot be created is tried again.
-constexpr std::int64_t retry_interval = 1000;
+constexpr std::int64_t retry_every = 1000;
 
 constexpr std::int64_t never_before = std::numeric_limits<std::int64_t>::min();
 
@@ -200,7 +200,7 @@ std::string utc_stamp(std::int64_t milliseconds) {
 
 bool open_trace_file(const std::string& path, std::int64_t max_size) noexcept {
   trace_file& trace = the_trace_file();
-  return open_trace_file_on(trace.real_file, path, max_size, retry_interval);
+  return open_trace_file_on(trace.real_file, path, max_size, retry_every);
 }
 
 bool open_trace_file_on(platform::append_target& file, const std::string& path,
@@ -213,9 +213,13 @@ bool open_trace_file_on(platform::append_target& file, const std::string& path,
   try {
     trace.path = path;
   } catch (...) {
+    trace.file = &trace.real_file;
     return false;
   }
-  if (!reopen(trace)) return false;
+  if (!reopen(trace)) {
+    trace.file = &trace.real_file;  // the caller's file is not kept
+    return false;
+  }
   trace.max_size = max_size;
   trace.retry_interval = retry_after;
   trace.lost.store(0);
