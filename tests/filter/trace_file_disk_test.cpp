@@ -58,19 +58,15 @@ child_outcome run_in_child(const std::function<const char*(child_report&)>& body
     close(pipe_ends[0]);
     child_report report;
     const char* skip = body(report);
-    if (skip != nullptr) {
-      ssize_t ignored = write(pipe_ends[1], skip, std::strlen(skip));
-      (void)ignored;
-      _exit(skipped);
-    }
-    ssize_t ignored = write(pipe_ends[1], &report, sizeof report);
-    (void)ignored;
-    _exit(0);
+    const ssize_t sent = skip ? write(pipe_ends[1], skip, std::strlen(skip))
+                              : write(pipe_ends[1], &report, sizeof report);
+    _exit(skip ? skipped : sent == static_cast<ssize_t>(sizeof report) ? 0 : 1);
   }
   close(pipe_ends[1]);
   std::string bytes;
   char buffer[512];
-  for (ssize_t got; (got = read(pipe_ends[0], buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<std::size_t>(got));
+  for (ssize_t got; (got = read(pipe_ends[0], buffer, sizeof buffer)) > 0;)
+    bytes.append(buffer, static_cast<std::size_t>(got));
   close(pipe_ends[0]);
   waitpid(child, &outcome.status, 0);
   if (WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == skipped)
