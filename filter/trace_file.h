@@ -17,7 +17,8 @@ constexpr std::uint32_t event_trace_file = 20;
 // one, and a new file started. False when it cannot be opened. Load only.
 bool open_trace_file(const std::string& path, std::int64_t max_size) noexcept;
 
-// The same on `file`, which the caller owns and keeps until close_trace_file;
+// The same on `file`, which the caller owns and keeps until close_trace_file
+// (not kept when this returns false);
 // a refused rename or a file that cannot be created again is tried again
 // after `retry_after` milliseconds, the lines in between dropped and counted.
 bool open_trace_file_on(platform::append_target& file, const std::string& path,
