@@ -15,9 +15,6 @@
 
 namespace {
 
-// Not a load failure: the load goes on without the file.
-constexpr std::uint32_t event_trace_file = 20;
-
 bool any_production_setting(const settings_record& settings) {
   return !settings.trace_path.empty() || settings.queue_limit > 0 || settings.drain_limit > 0 ||
          settings.time_limit > 0 || settings.variable_limit > 0;
@@ -83,7 +80,10 @@ void offer_counters(filter_state& filter) {
 void finish_operations(filter_state& filter, bool unloaded) noexcept {
   if (unloaded && any_production_setting(filter.settings)) {
     try {
-      debug_trace(counters_text(filter.counters.read(), filter.settings.variable_limit > 0));
+      std::string text = counters_text(filter.counters.read(), filter.settings.variable_limit > 0);
+      // Lines the trace file could not take up to the end, and whose note never reached it.
+      if (const std::uint64_t lost = settle_trace_losses()) text += " trace_lines_lost:" + std::to_string(lost);
+      debug_trace(text);
     } catch (...) {
     }
   }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -44,16 +45,17 @@ bool append_file::open(const std::string& path) noexcept {
   return true;
 }
 
-bool append_file::write(const char* data, std::size_t size) noexcept {
-  if (handle_ == nullptr) return false;
-  while (size > 0) {
-    const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+std::size_t append_file::write(const char* data, std::size_t size) noexcept {
+  if (handle_ == nullptr) return 0;
+  std::size_t done = 0;
+  while (done < size) {
+    const std::size_t left = size - done;
+    const DWORD chunk = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
     DWORD written = 0;
-    if (!WriteFile(handle_, data, chunk, &written, nullptr) || written == 0) return false;
-    data += written;
-    size -= written;
+    if (!WriteFile(handle_, data + done, chunk, &written, nullptr) || written == 0) break;
+    done += written;
   }
-  return true;
+  return done;
 }
 
 std::int64_t append_file::size() const noexcept {
@@ -68,11 +70,15 @@ void append_file::close() noexcept {
   handle_ = nullptr;
 }
 
-bool replace_file(const std::string& from, const std::string& to) noexcept {
+bool append_file::replace(const std::string& from, const std::string& to) noexcept {
   const std::wstring source = wide(from);
   const std::wstring target = wide(to);
   if (source.empty() || target.empty()) return false;
+  // Fails while another handle holds either file without FILE_SHARE_DELETE.
   return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
+
+// Windows has no per-process file-size limit.
+std::int64_t append_file::size_limit() const noexcept { return INT64_MAX; }
 
 }  // namespace platform

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <memory>
+
 #include <cctype>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +16,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "filter/diagnostics.h"
+#include "tests/filter/trace_lines.h"
 
 namespace fs = std::filesystem;
 
@@ -123,6 +131,115 @@ TEST_F(trace_file_test, refuses_a_path_it_cannot_open) {
   EXPECT_FALSE(open_trace_file(path("missing/trace.log"), 0));
   EXPECT_FALSE(open_trace_file(dir_.string(), 0));  // a directory
   append_trace_file("goes nowhere");                // and fails nothing
+}
+
+// One way for the disk to fail, and what the trace file must make of it.
+struct disk_case {
+  const char* name;
+  int cut_write;           // this write stops halfway (0: none)
+  int failing_from, failing_to;  // these writes write nothing: the disk is full
+  int failing_renames;     // the first renames are refused
+  int failing_opens;       // the opens after load's that fail: no inode left
+  std::int64_t size_limit;
+  std::int64_t max_size;
+  std::int64_t retry_after;
+  bool loss_said;          // the file is gone, once, on both outlets
+  int most_renames;        // -1: any
+  std::size_t cut_lines;
+};
+
+// Files in memory; a renamed file stays open under its new name.
+class fake_disk final : public platform::append_target {
+ public:
+  explicit fake_disk(const disk_case& c) : c_(c) {}
+
+  bool open(const std::string& path) noexcept override {
+    close();
+    if (opens_++ > 0 && opens_ - 1 <= c_.failing_opens) return false;
+    std::shared_ptr<std::string>& file = files_[path];
+    if (!file) every_.push_back(file = std::make_shared<std::string>());
+    open_ = file;
+    return true;
+  }
+  bool is_open() const noexcept override { return open_ != nullptr; }
+  std::size_t write(const char* data, std::size_t size) noexcept override {
+    ++writes_;
+    if (writes_ >= c_.failing_from && writes_ <= c_.failing_to) return 0;
+    if (static_cast<std::int64_t>(open_->size() + size) > c_.size_limit) return 0;
+    if (writes_ == c_.cut_write) size /= 2;
+    open_->append(data, size);
+    return size;
+  }
+  std::int64_t size() const noexcept override { return static_cast<std::int64_t>(open_->size()); }
+  void close() noexcept override { open_.reset(); }
+  bool replace(const std::string& from, const std::string& to) noexcept override {
+    if (++renames_ <= c_.failing_renames) return false;
+    files_[to] = files_[from];
+    files_.erase(from);
+    return true;
+  }
+  std::int64_t size_limit() const noexcept override { return c_.size_limit; }
+
+  const disk_case& c_;
+  int opens_ = 0, writes_ = 0, renames_ = 0;
+  std::map<std::string, std::shared_ptr<std::string>> files_;
+  std::shared_ptr<std::string> open_;
+  std::vector<std::shared_ptr<std::string>> every_;  // also those replaced
+};
+
+void count_loss_event(void* notices, unsigned short type, unsigned int identifier, const char* text) {
+  if (type == event_error && identifier == event_trace_file && std::strstr(text, "lost the trace file"))
+    ++*static_cast<int*>(notices);
+}
+void count_loss_line(void* notices, const char* line) {
+  if (std::strstr(line, "lost the trace file")) ++*static_cast<int*>(notices);
+}
+
+TEST(trace_file_failing_disk, counts_every_line_lost_and_keeps_lines_whole) {
+  constexpr std::int64_t none = INT64_MAX;
+  constexpr std::int64_t at_once = 0, seldom = 600000;
+  const disk_case cases[] = {
+      {"full disk, then room again", 5, 6, 40, 0, 0, none, 0, at_once, false, 0, 1},
+      {"full disk across the rotation size", 18, 19, 60, 0, 0, none, 2000, at_once, false, -1, 1},
+      {"rename refused for good", 0, 0, 0, 1000, 0, none, 2000, seldom, false, 1, 0},
+      {"rename refused, then allowed", 0, 0, 0, 3, 0, none, 2000, at_once, false, -1, 0},
+      {"no inode after the rotation, for good", 0, 0, 0, 0, 1000, none, 2000, seldom, true, 1, 0},
+      {"no inode after the rotation, for a while", 0, 0, 0, 0, 5, none, 2000, at_once, true, -1, 0},
+      {"file-size limit below max_size", 0, 0, 0, 0, 0, 1500, 100000, at_once, false, -1, 0},
+      {"file-size limit below one line", 0, 0, 0, 0, 0, 50, 0, seldom, false, 1, 0},
+  };
+  constexpr int lines = 200;
+  for (const disk_case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake_disk disk(c);
+    int notices = 0;
+    set_outlets(count_loss_event, count_loss_line, &notices);
+    ASSERT_TRUE(open_trace_file_on(disk, "trace.log", c.max_size, c.retry_after));
+    for (int n = 0; n < lines; ++n) append_trace_file(writer_text(n));
+    const std::uint64_t unwritten = settle_trace_losses();
+    close_trace_file();
+    set_outlets(nullptr, nullptr, nullptr);
+
+    trace_tally tally;
+    std::int64_t largest = 0;
+    for (const auto& file : disk.every_) {
+      tally_into(tally, *file);
+      largest = std::max(largest, static_cast<std::int64_t>(file->size()));
+    }
+    // The notices are trace lines too, and go the same way.
+    EXPECT_EQ(tally.whole + tally.noted_lost + unwritten, static_cast<std::uint64_t>(lines + notices));
+    EXPECT_EQ(tally.glued, 0u);
+    EXPECT_FALSE(tally.unfinished);
+    EXPECT_EQ(tally.cut, c.cut_lines);
+    EXPECT_EQ(notices, c.loss_said ? 2 : 0);
+    if (c.max_size > 0) {
+      EXPECT_LE(largest, c.max_size + 200);
+    }
+    EXPECT_LE(largest, c.size_limit);
+    if (c.most_renames >= 0) {
+      EXPECT_LE(disk.renames_, c.most_renames);
+    }
+  }
 }
 
 }  // namespace
