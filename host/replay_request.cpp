@@ -123,13 +123,14 @@ std::unique_ptr<replay_request> replay_request::from_entry(const log_entry& entr
   request->set("SERVER_PORT", fields.or_empty(s_port));
   request->set("SERVER_NAME", server_name(fields));
   request->set("SERVER_PROTOCOL", fields.or_empty(cs_version));
-  // IIS's UTF-16 forms of the decoded URL and the user names; its log holds them as UTF-8.
+  // IIS's UTF-16 forms of the decoded URL and the user names; its log holds
+  // them as UTF-8, or in the server's code page when it was set to write so.
   // PATH_INFO is the URL for a request without a script mapping, as a replayed one is.
   const std::string url = fields.or_empty(cs_uri_stem);
-  request->set("UNICODE_URL", utf8_to_utf16le(url));
-  request->set("UNICODE_PATH_INFO", utf8_to_utf16le(url));
+  request->set("UNICODE_URL", log_text_to_utf16le(url));
+  request->set("UNICODE_PATH_INFO", log_text_to_utf16le(url));
   for (const char* name : {"UNICODE_REMOTE_USER", "UNICODE_AUTH_USER", "UNICODE_LOGON_USER"})
-    request->set(name, utf8_to_utf16le(user));
+    request->set(name, log_text_to_utf16le(user));
   // Request headers exist only when the request carried them; their names,
   // made here, are upper case and none of the always-known ones.
   if (fields.value[cs_host]) request->set("HTTP_HOST", *fields.value[cs_host]);

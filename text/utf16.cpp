@@ -94,10 +94,21 @@ std::size_t utf16le_to_utf8(const unsigned char* in, std::size_t bytes, char* ou
   return static_cast<std::size_t>(out - start);
 }
 
-std::string utf8_to_utf16le(std::string_view utf8) {
+namespace {
+
+std::string to_utf16le(std::string_view utf8, bool latin1_fallback) {
   std::string out;
   out.reserve(utf8.size() * 2);
-  for (std::size_t i = 0, length = 0; i < utf8.size(); i += length)
-    put_utf16le(next_code_point(utf8, i, length), out);
+  for (std::size_t i = 0, length = 0; i < utf8.size(); i += length) {
+    std::uint32_t c = next_code_point(utf8, i, length);
+    if (latin1_fallback && c == replacement && length == 1) c = static_cast<unsigned char>(utf8[i]);
+    put_utf16le(c, out);
+  }
   return out;
 }
+
+}  // namespace
+
+std::string utf8_to_utf16le(std::string_view utf8) { return to_utf16le(utf8, false); }
+
+std::string log_text_to_utf16le(std::string_view text) { return to_utf16le(text, true); }

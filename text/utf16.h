@@ -20,3 +20,7 @@ std::size_t utf16le_to_utf8(const unsigned char* in, std::size_t bytes, char* ou
 // sequence (overlong forms and surrogates included) becomes U+FFFD. May throw
 // std::bad_alloc.
 std::string utf8_to_utf16le(std::string_view utf8);
+
+// As utf8_to_utf16le, but a byte that starts no valid sequence stands for
+// itself as Latin-1: a log written in a Western code page rather than UTF-8.
+std::string log_text_to_utf16le(std::string_view text);

@@ -24,17 +24,19 @@
 -- need no escape.
 
 -- Where the lines go. Use an absolute path: under IIS a relative one is taken
--- from the worker process's working directory (usually C:\Windows\System32).
+-- from the worker process's working directory (%windir%\system32\inetsrv).
+-- URLs and user names are read in their UNICODE_ forms, which hold every
+-- character; the plain ones are in the server's code page.
 local OUTPUT = "requests.jsonl"
 
 -- The server variables to keep, by their JSON names. Adding one means a line
 -- here, one in on_enqueue and one in on_dequeue.
 local VARIABLES = {
   method = "REQUEST_METHOD",
-  url = "URL",
+  url = "UNICODE_URL",
   query = "QUERY_STRING",
   client = "REMOTE_ADDR",
-  user = "REMOTE_USER",
+  user = "UNICODE_REMOTE_USER",
   host = "HTTP_HOST",
   agent = "HTTP_USER_AGENT",
   referer = "HTTP_REFERER",

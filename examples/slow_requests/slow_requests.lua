@@ -18,7 +18,7 @@ local THRESHOLD_MS = 1000
 local OUTPUT = "slow_requests.log"
 -- The server variables written, in one place.
 local VARIABLES = {
-  method = "REQUEST_METHOD", url = "URL", query = "QUERY_STRING",
+  method = "REQUEST_METHOD", url = "UNICODE_URL", query = "QUERY_STRING",
   client = "REMOTE_ADDR", agent = "HTTP_USER_AGENT",
 }
 

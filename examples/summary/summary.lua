@@ -19,7 +19,7 @@
 -- per process as said above.
 local REPORT = "-"
 -- The server variable the URLs come from.
-local URL_VARIABLE = "URL"
+local URL_VARIABLE = "UNICODE_URL"
 -- How many of the slowest URLs the report lists.
 local SLOWEST = 10
 

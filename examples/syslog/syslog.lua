@@ -56,8 +56,8 @@ local have_socket, socket = pcall(require, "socket")
 -- The server variables sent, by their JSON names. Adding one means a line
 -- here, one in on_enqueue and one in payload.
 local VARIABLES = {
-  method = "REQUEST_METHOD", url = "URL", query = "QUERY_STRING",
-  client = "REMOTE_ADDR", user = "REMOTE_USER", host = "HTTP_HOST",
+  method = "REQUEST_METHOD", url = "UNICODE_URL", query = "QUERY_STRING",
+  client = "REMOTE_ADDR", user = "UNICODE_REMOTE_USER", host = "HTTP_HOST",
   agent = "HTTP_USER_AGENT", referer = "HTTP_REFERER",
 }
 

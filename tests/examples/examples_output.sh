@@ -2,8 +2,10 @@
 # The examples that write files (jsonl, slow_requests, summary with a REPORT
 # file) over one fixed log:
 #   1. one replay: the output is byte for byte what these examples have always
-#      written (the digests below), the clock fields aside (jsonl's "logged",
-#      slow_requests' first column) and CR before LF under Windows;
+#      written (the digests below; URLs and users come from the UNICODE_
+#      variables, which carry a log's Latin-1 bytes as the characters they
+#      are), the clock fields aside (jsonl's "logged", slow_requests' first
+#      column) and CR before LF under Windows;
 #   2. two replays at once in one folder, as two worker processes: each writes
 #      a file of its own, named with its process identifier, and each file is
 #      whole: equal to the one-replay output.
@@ -17,9 +19,9 @@ wine= win_replay= installed=
 if [ "${1:-}" = --wine ]; then wine=$2 win_replay=$3 installed=$4; fi
 
 declare -A digest=(
-  [jsonl]=8cf89419e6b17ecfe4b9eed04f0ae0ccb4508a4f1b2c448439f0d43a4791fa8a
-  [slow_requests]=3771f8e7869ac2cacce5d47145d672a8a61855be3d37b274a1884f23285b0bf2
-  [summary]=0378aa50670d67a31a120028c31e23207663e0b9b651b0cf2e9d02926a887dfc
+  [jsonl]=d1eb3f7cac4a854bb15983b9d26ad59f5785212339b90e1812ec8fd919981e7c
+  [slow_requests]=e9858aaf772ccd7f8dccdd3cf0691a7f22fbf0936a6513c87e6b12d4c925a6b8
+  [summary]=489a91cfb759f2744461b3446111ae54657a2add825df84ea11a5b1247c98395
 )
 declare -A pattern=([jsonl]='requests.*.jsonl' [slow_requests]='slow_requests.*.log' [summary]='summary.*.txt')
 

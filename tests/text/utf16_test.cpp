@@ -58,4 +58,8 @@ TEST(utf8_to_utf16le, converts_back_and_replaces_what_is_not_utf8) {
   for (const conversion_case& c : cases) EXPECT_EQ(utf8_to_utf16le(c.utf8), c.utf16le) << c.what;
 }
 
+TEST(log_text_to_utf16le, takes_what_is_not_utf8_as_latin1) {
+  EXPECT_EQ(log_text_to_utf16le("\xC3\xA9\xE9\xEF\xBF\xBD\xC0"), std::string("\xE9\0\xE9\0\xFD\xFF\xC0\0", 8));
+}
+
 }  // namespace
