@@ -16,16 +16,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 
-#include "bench/bench_scale.h"
 #include "bench/in_process.h"
 #include "platform/temp_directory.h"
 #include "script/callbacks.h"
-#include "workqueue/worker.h"
 
 namespace {
 
@@ -124,28 +121,8 @@ void BM_example_dequeue(benchmark::State& state, const char* name, bool bare) {
     reference_request request;
     request.context.GetServerVariable = &realistic_variable;
     request.log.msTimeForProcessing = 2500;  // slow_requests keeps only slow ones
-    const std::int32_t process_interval = 0;
     if (!run_on_init(main_state.get())) state.SkipWithError("on_init refused");
-    const auto batch = static_cast<benchmark::IterationCount>(bench_batch);
-    while (state.KeepRunningBatch(batch)) {
-      state.PauseTiming();
-      auto queue = std::make_unique<guarded_queue<record>>();
-      const bool filled = fill_records(pool_state.get(), request, *queue, static_cast<std::size_t>(batch));
-      worker_context context;
-      context.record_queue = queue.get();
-      context.main_state = &main_state.get();
-      context.process_interval = &process_interval;
-      state.ResumeTiming();
-      if (!filled) {
-        state.SkipWithError("on_enqueue kept no record");
-        break;
-      }
-      const platform::thread_handle thread = start_worker(context);
-      if (thread == nullptr || stop_worker(context, thread) != worker_end::stopped) {
-        state.SkipWithError("the worker did not run");
-        break;
-      }
-    }
+    drain_batches(state, main_state.get(), pool_state.get(), request);
     run_on_term(main_state.get());
   }
   fs::current_path(was);

@@ -1,9 +1,14 @@
 #include "bench/in_process.h"
 
+#include <benchmark/benchmark.h>
+
+#include <memory>
 #include <stdexcept>
 
+#include "bench/bench_scale.h"
 #include "filter/load_filter.h"
 #include "script/callbacks.h"
+#include "workqueue/worker.h"
 
 open_state::open_state(const std::string& script_path) : state_(new script_state) {
   try {
@@ -54,4 +59,29 @@ bool fill_records(script_state& state, reference_request& request, guarded_queue
     queue.put(made);
   }
   return true;
+}
+
+void drain_batches(benchmark::State& state, script_state& main_state, script_state& pool_state,
+                   reference_request& request) {
+  const std::int32_t process_interval = 0;
+  const auto batch = static_cast<benchmark::IterationCount>(bench_batch);
+  while (state.KeepRunningBatch(batch)) {
+    state.PauseTiming();
+    auto queue = std::make_unique<guarded_queue<record>>();
+    const bool filled = fill_records(pool_state, request, *queue, static_cast<std::size_t>(batch));
+    worker_context context;
+    context.record_queue = queue.get();
+    context.main_state = &main_state;
+    context.process_interval = &process_interval;
+    state.ResumeTiming();
+    if (!filled) {
+      state.SkipWithError("on_enqueue kept no record");
+      break;
+    }
+    const platform::thread_handle thread = start_worker(context);
+    if (thread == nullptr || stop_worker(context, thread) != worker_end::stopped) {
+      state.SkipWithError("the worker did not run");
+      break;
+    }
+  }
 }

@@ -9,6 +9,10 @@
 #include "bench/reference.h"
 #include "filter/filter_state.h"
 
+namespace benchmark {
+class State;
+}
+
 // A script state opened from `script_path`, closed with the object.
 class open_state {
  public:
@@ -47,3 +51,9 @@ class request_side {
 // the script kept fewer.
 bool fill_records(script_state& state, reference_request& request, guarded_queue<record>& queue,
                   std::size_t count);
+
+// For each batch of `state`: fills a queue with bench_batch records made by
+// on_enqueue in `pool_state` (untimed), then times the worker draining it
+// through `main_state`. Marks `state` with an error and stops when either fails.
+void drain_batches(benchmark::State& state, script_state& main_state, script_state& pool_state,
+                   reference_request& request);
