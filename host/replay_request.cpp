@@ -78,6 +78,18 @@ bool is_wide_name(std::string_view name) {
   return name.size() >= 8 && same_ignoring_case(name.substr(0, 8), "UNICODE_");
 }
 
+// The variable whose UTF-16 form a UNICODE_ name asks for; IIS offers the
+// decoded URL (also as PATH_INFO, the URL for a request without a script
+// mapping, as a replayed one is) and the user names. Its log holds them as
+// UTF-8, or in the server's code page when it was set to write so.
+std::string_view wide_source(std::string_view name) {
+  const std::string_view base = name.substr(8);
+  if (same_ignoring_case(base, "PATH_INFO")) return "URL";
+  for (std::string_view known : {"URL", "REMOTE_USER", "AUTH_USER", "LOGON_USER"})
+    if (same_ignoring_case(base, known)) return known;
+  return std::string_view();  // none: no such variable
+}
+
 }  // namespace
 
 std::string header_variable_name(std::string_view field) {
@@ -108,7 +120,7 @@ std::unique_ptr<replay_request> replay_request::from_entry(const log_entry& entr
     return nullptr;
 
   // IIS knows these for every request, empty when the request had none.
-  constexpr std::size_t always_known = 17;
+  constexpr std::size_t always_known = 12;
   request->variables_.reserve(always_known + 1 + entry.fields.size());
   const std::string user = fields.or_empty(cs_username);
   request->set("REMOTE_ADDR", fields.or_empty(c_ip));
@@ -123,14 +135,6 @@ std::unique_ptr<replay_request> replay_request::from_entry(const log_entry& entr
   request->set("SERVER_PORT", fields.or_empty(s_port));
   request->set("SERVER_NAME", server_name(fields));
   request->set("SERVER_PROTOCOL", fields.or_empty(cs_version));
-  // IIS's UTF-16 forms of the decoded URL and the user names; its log holds
-  // them as UTF-8, or in the server's code page when it was set to write so.
-  // PATH_INFO is the URL for a request without a script mapping, as a replayed one is.
-  const std::string url = fields.or_empty(cs_uri_stem);
-  request->set("UNICODE_URL", log_text_to_utf16le(url));
-  request->set("UNICODE_PATH_INFO", log_text_to_utf16le(url));
-  for (const char* name : {"UNICODE_REMOTE_USER", "UNICODE_AUTH_USER", "UNICODE_LOGON_USER"})
-    request->set(name, log_text_to_utf16le(user));
   // Request headers exist only when the request carried them; their names,
   // made here, are upper case and none of the always-known ones.
   if (fields.value[cs_host]) request->set("HTTP_HOST", *fields.value[cs_host]);
@@ -172,12 +176,23 @@ BOOL WINAPI replay_get_server_variable(HTTP_FILTER_CONTEXT* context, LPSTR name,
   if (context == nullptr || context->ServerContext == nullptr || name == nullptr || size == nullptr)
     return FALSE;
   const auto* request = static_cast<const replay_request*>(context->ServerContext);
-  const std::string* value = request->variable(name);
+  const bool wide = is_wide_name(name);
+  const std::string* value = request->variable(wide ? wide_source(name) : std::string_view(name));
   if (value == nullptr) {
     platform::set_last_error_no_such_variable();
     return FALSE;
   }
-  const std::size_t terminator = is_wide_name(name) ? 2 : 1;
+  // Made only when asked for: most scripts read none of them.
+  std::string utf16;
+  if (wide) {
+    try {
+      utf16 = log_text_to_utf16le(*value);
+    } catch (...) {
+      return FALSE;
+    }
+    value = &utf16;
+  }
+  const std::size_t terminator = wide ? 2 : 1;
   const std::uint64_t needed = value->size() + terminator;
   if (needed > dword_max) return FALSE;
   if (buffer == nullptr || *size < needed) {
