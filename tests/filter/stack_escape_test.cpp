@@ -127,6 +127,10 @@ function on_term() return true end
 )";
 
 TEST_F(stack_escape_test, nothing_run_below_a_full_depth_match_overruns_the_state_stack) {
+#if defined(__SANITIZE_THREAD__)
+  // Its instrumentation makes frames several times what the reserve counts on.
+  GTEST_SKIP() << "frames under ThreadSanitizer outgrow the stack reserve";
+#endif
   BOOL loaded = FALSE;
   on_request_thread([&] { loaded = load(below_a_match); });
   ASSERT_EQ(loaded, TRUE);
