@@ -12,10 +12,13 @@
 
 namespace {
 
-void trace_failure(const char* what) noexcept {
+// `code`: the script error's, 0 for a failure of the filter's own.
+void trace_failure(const char* what, int code = 0) noexcept {
   try {
     std::ostringstream text;
-    text << "error:" << " on_enqueue" << " message:" << what;
+    text << "error:" << " on_enqueue";
+    if (code != 0) text << " code:" << code;
+    text << " message:" << what;
     if (!text) return;  // out of memory mid-way: the text is cut short
     debug_trace(text.str());
   } catch (...) {
@@ -29,16 +32,7 @@ record* make_record(script_state& state, request_handle& handle, filter_counters
   using ending = enqueue_outcome::ending;
   if (outcome.end == ending::kept) return outcome.made;
   if (outcome.end == ending::dropped) return nullptr;
-  if (outcome.end == ending::result_error) {
-    trace_failure(outcome.message.c_str());
-  } else {
-    try {
-      std::ostringstream text;
-      text << "error:" << " on_enqueue" << " code:" << outcome.code << " message:" << outcome.message;
-      if (text) debug_trace(text.str());  // a stream out of memory cuts the text short
-    } catch (...) {
-    }
-  }
+  trace_failure(outcome.message.c_str(), outcome.end == ending::result_error ? 0 : outcome.code);
   counters.count_enqueue_failure();
   return nullptr;
 }
