@@ -1,7 +1,18 @@
 #include "host/log_entry.h"
 
-const std::string* log_entry::find(std::string_view name) const noexcept {
+const std::string_view* log_entry::find(std::string_view name) const noexcept {
   for (const auto& field : fields)
-    if (field.first == name) return &field.second;
+    if (field.name == name) return &field.value;
   return nullptr;
+}
+
+void log_entry::clear() noexcept {
+  fields.clear();
+  made.clear();
+}
+
+// A deque's elements stay where they are as it grows, so earlier views hold.
+void log_entry::add_copy(std::string_view name, std::string_view value) {
+  made.emplace_back(value);
+  fields.push_back({name, made.back()});
 }

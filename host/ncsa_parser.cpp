@@ -68,7 +68,7 @@ bool all_digits(const std::string& text) {
 }
 
 void add(log_entry& entry, const char* name, const std::string& value) {
-  if (value != "-" && !value.empty()) entry.fields.emplace_back(name, value);
+  if (value != "-" && !value.empty()) entry.add_copy(name, value);
 }
 
 bool is_method(const std::string& word) {
@@ -124,7 +124,7 @@ line_result parse_ncsa_line(std::string_view line, log_entry& entry) {
     return malformed_line("byte count '" + bytes + "' is not a number");
 
   const std::string* client = count == 4 ? words + 1 : words;
-  entry.fields.clear();
+  entry.clear();
   if (count == 4) add_virtual_host(entry, words[0]);
   add(entry, "c-ip", client[0]);
   add(entry, "cs-username", client[2]);

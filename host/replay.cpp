@@ -90,6 +90,7 @@ void feed(replay_inputs& inputs, const replay_options& options, request_pool& po
   pacer pace(options.rate);
   log_entry entry;
   line_result result;
+  std::unique_ptr<replay_request> request;  // to fill; kept over a line it refused
   std::string warning;
   std::uint64_t bytes_before = 0;
   for (auto& input : inputs.inputs) {
@@ -102,10 +103,9 @@ void feed(replay_inputs& inputs, const replay_options& options, request_pool& po
       ++s.lines_read;
       if (reader.take_warning(warning))
         console.line(name + ":" + std::to_string(reader.line_number()) + ": " + warning);
-      std::unique_ptr<replay_request> request;
       if (result.kind == line_kind::request) {
-        request = replay_request::from_entry(entry, result.problem);
-        if (!request) result.kind = line_kind::malformed;
+        if (!request) request = pool.spare();
+        if (!request->fill(entry, result.problem)) result.kind = line_kind::malformed;
       }
       switch (result.kind) {
         case line_kind::request:

@@ -35,26 +35,35 @@ struct request_fields {
   explicit request_fields(const log_entry& entry) {
     for (const auto& field : entry.fields)
       for (int slot = 0; slot < slot_count; ++slot)
-        if (value[slot] == nullptr && field.first == slot_names[slot]) {
-          value[slot] = &field.second;
+        if (value[slot] == nullptr && field.name == slot_names[slot]) {
+          value[slot] = &field.value;
           break;
         }
   }
-  std::string or_empty(field_slot slot) const { return value[slot] ? *value[slot] : std::string(); }
+  std::string_view or_empty(field_slot slot) const { return value[slot] ? *value[slot] : std::string_view(); }
 
-  const std::string* value[slot_count] = {};
+  const std::string_view* value[slot_count] = {};
 };
+
+// The variables IIS knows for every request, empty when the request had none.
+enum known_variable {
+  remote_addr, remote_host, remote_user, auth_user, logon_user, request_method,
+  url, query_string, local_addr, server_port, server_name, server_protocol
+};
+constexpr std::string_view known_names[replay_request::known_count] = {
+    "REMOTE_ADDR", "REMOTE_HOST", "REMOTE_USER", "AUTH_USER", "LOGON_USER", "REQUEST_METHOD",
+    "URL", "QUERY_STRING", "LOCAL_ADDR", "SERVER_PORT", "SERVER_NAME", "SERVER_PROTOCOL"};
 
 // An absent number is 0; one beyond 32 bits stays at the largest, as a DWORD
 // counter of the web server would.
 bool read_dword(const request_fields& fields, field_slot slot, DWORD& out, std::string& problem) {
   out = 0;
-  const std::string* text = fields.value[slot];
+  const std::string_view* text = fields.value[slot];
   if (text == nullptr) return true;
   std::uint64_t value = 0;
   for (char c : *text) {
     if (c < '0' || c > '9') {
-      problem = std::string(slot_names[slot]) + " '" + *text + "' is not a number";
+      problem = std::string(slot_names[slot]) + " '" + std::string(*text) + "' is not a number";
       return false;
     }
     value = value * 10 + static_cast<unsigned>(c - '0');
@@ -65,13 +74,29 @@ bool read_dword(const request_fields& fields, field_slot slot, DWORD& out, std::
 }
 
 // The Host header without its port.
-std::string server_name(const request_fields& fields) {
-  const std::string* host = fields.value[cs_host];
+std::string_view server_name_of(const request_fields& fields) {
+  const std::string_view* host = fields.value[cs_host];
   if (host == nullptr) return fields.or_empty(s_ip);
   const auto colon = host->rfind(':');
-  const bool has_port = colon != std::string::npos && host->find(']', colon) == std::string::npos;
+  const bool has_port = colon != std::string_view::npos && host->find(']', colon) == std::string_view::npos;
   return has_port ? host->substr(0, colon) : *host;
 }
+
+bool is_header_field(std::string_view field) {
+  return field.size() >= 5 && field.substr(0, 3) == "cs(" && field.back() == ')';
+}
+
+// Appends a header field's variable name: "cs(User-Agent)" as "HTTP_USER_AGENT".
+void append_header_name(std::string& out, std::string_view field) {
+  const std::size_t start = out.size();
+  out += "HTTP_";
+  out += field.substr(3, field.size() - 4);
+  for (std::size_t i = start; i < out.size(); ++i) out[i] = out[i] == '-' ? '_' : ascii_upper(out[i]);
+}
+
+// Beyond these a request that once held a very long line gives its memory back.
+constexpr std::size_t kept_text_bytes = 64 * 1024;
+constexpr std::size_t kept_headers = 256;
 
 // IIS answers these in UTF-16, ended by two zero bytes.
 bool is_wide_name(std::string_view name) {
@@ -93,82 +118,96 @@ std::string_view wide_source(std::string_view name) {
 }  // namespace
 
 std::string header_variable_name(std::string_view field) {
-  if (field.size() < 5 || field.substr(0, 3) != "cs(" || field.back() != ')') return std::string();
-  std::string name = "HTTP_";
-  for (char c : field.substr(3, field.size() - 4))
-    name += c == '-' ? '_' : ascii_upper(c);
+  std::string name;
+  if (is_header_field(field)) append_header_name(name, field);
   return name;
 }
 
-replay_request::replay_request() {
+replay_request::replay_request() { reset_records(); }
+
+void replay_request::reset_records() noexcept {
+  context_ = HTTP_FILTER_CONTEXT{};
   context_.cbSize = sizeof context_;
   context_.Revision = HTTP_FILTER_REVISION;
   context_.ServerContext = this;
   context_.GetServerVariable = &replay_get_server_variable;
+  log_ = HTTP_FILTER_LOG{};
 }
 
-std::unique_ptr<replay_request> replay_request::from_entry(const log_entry& entry,
-                                                           std::string& problem) {
-  const request_fields fields(entry);
-  std::unique_ptr<replay_request> request(new replay_request());
-  HTTP_FILTER_LOG& log = request->log_;
-  if (!read_dword(fields, sc_status, log.dwHttpStatus, problem) ||
-      !read_dword(fields, sc_win32_status, log.dwWin32Status, problem) ||
-      !read_dword(fields, sc_bytes, log.dwBytesSent, problem) ||
-      !read_dword(fields, cs_bytes, log.dwBytesRecvd, problem) ||
-      !read_dword(fields, time_taken, log.msTimeForProcessing, problem))
-    return nullptr;
-
-  // IIS knows these for every request, empty when the request had none.
-  constexpr std::size_t always_known = 12;
-  request->variables_.reserve(always_known + 1 + entry.fields.size());
-  const std::string user = fields.or_empty(cs_username);
-  request->set("REMOTE_ADDR", fields.or_empty(c_ip));
-  request->set("REMOTE_HOST", fields.or_empty(c_ip));
-  request->set("REMOTE_USER", user);
-  request->set("AUTH_USER", user);
-  request->set("LOGON_USER", user);
-  request->set("REQUEST_METHOD", fields.or_empty(cs_method));
-  request->set("URL", fields.or_empty(cs_uri_stem));
-  request->set("QUERY_STRING", fields.or_empty(cs_uri_query));
-  request->set("LOCAL_ADDR", fields.or_empty(s_ip));
-  request->set("SERVER_PORT", fields.or_empty(s_port));
-  request->set("SERVER_NAME", server_name(fields));
-  request->set("SERVER_PROTOCOL", fields.or_empty(cs_version));
-  // Request headers exist only when the request carried them; their names,
-  // made here, are upper case and none of the always-known ones.
-  if (fields.value[cs_host]) request->set("HTTP_HOST", *fields.value[cs_host]);
-  const auto headers = request->variables_.begin() + always_known;
-  for (const auto& field : entry.fields) {
-    std::string name = header_variable_name(field.first);
-    if (name.empty()) continue;
-    bool known = false;
-    for (auto v = headers; v != request->variables_.end() && !known; ++v) known = v->first == name;
-    if (!known) request->set(std::move(name), field.second);
-  }
-  request->finish();
+std::unique_ptr<replay_request> replay_request::from_entry(const log_entry& entry, std::string& problem) {
+  auto request = std::make_unique<replay_request>();
+  if (!request->fill(entry, problem)) return nullptr;
   return request;
 }
 
-void replay_request::set(std::string name, std::string value) {
-  variables_.emplace_back(std::move(name), std::move(value));
+bool replay_request::fill(const log_entry& entry, std::string& problem) {
+  reset_records();
+  const request_fields fields(entry);
+  if (!read_dword(fields, sc_status, log_.dwHttpStatus, problem) ||
+      !read_dword(fields, sc_win32_status, log_.dwWin32Status, problem) ||
+      !read_dword(fields, sc_bytes, log_.dwBytesSent, problem) ||
+      !read_dword(fields, cs_bytes, log_.dwBytesRecvd, problem) ||
+      !read_dword(fields, time_taken, log_.msTimeForProcessing, problem))
+    return false;
+
+  if (text_.capacity() > kept_text_bytes) std::string().swap(text_);
+  if (headers_.capacity() > kept_headers) std::vector<header>().swap(headers_);
+  text_.assign(1, '\0');
+  headers_.clear();
+
+  known_[remote_addr] = known_[remote_host] = append(fields.or_empty(c_ip));
+  known_[remote_user] = known_[auth_user] = known_[logon_user] = append(fields.or_empty(cs_username));
+  known_[request_method] = append(fields.or_empty(cs_method));
+  known_[url] = append(fields.or_empty(cs_uri_stem));
+  known_[query_string] = append(fields.or_empty(cs_uri_query));
+  known_[local_addr] = append(fields.or_empty(s_ip));
+  known_[server_port] = append(fields.or_empty(s_port));
+  known_[server_name] = append(server_name_of(fields));
+  known_[server_protocol] = append(fields.or_empty(cs_version));
+  // Request headers exist only when the request carried them.
+  if (fields.value[cs_host]) add_header("cs(host)", *fields.value[cs_host]);
+  for (const auto& field : entry.fields)
+    if (is_header_field(field.name)) add_header(field.name, field.value);
+
+  // The record's texts point into text_, which changes no more.
+  log_.pszClientHostName = c_str(known_[remote_addr]);
+  log_.pszClientUserName = c_str(known_[remote_user]);
+  log_.pszOperation = c_str(known_[request_method]);
+  log_.pszTarget = c_str(known_[url]);
+  log_.pszParameters = c_str(known_[query_string]);
+  log_.pszServerName = c_str(known_[server_name]);
+  return true;
 }
 
-// The record's texts point into the variables, which change no more; they
-// are the always-known ones, at the places from_entry set them.
-void replay_request::finish() {
-  log_.pszClientHostName = variables_[0].second.c_str();   // REMOTE_ADDR
-  log_.pszClientUserName = variables_[2].second.c_str();   // REMOTE_USER
-  log_.pszOperation = variables_[5].second.c_str();        // REQUEST_METHOD
-  log_.pszTarget = variables_[6].second.c_str();           // URL
-  log_.pszParameters = variables_[7].second.c_str();       // QUERY_STRING
-  log_.pszServerName = variables_[10].second.c_str();      // SERVER_NAME
+// The empty value is the NUL at 0.
+replay_request::piece replay_request::append(std::string_view value) {
+  if (value.empty()) return piece{};
+  const piece added{text_.size(), value.size()};
+  text_ += value;
+  text_ += '\0';
+  return added;
 }
 
-const std::string* replay_request::variable(std::string_view name) const noexcept {
-  for (const auto& v : variables_)
-    if (same_ignoring_case(v.first, name)) return &v.second;
-  return nullptr;
+// False when the request has that header already: the first counts.
+bool replay_request::add_header(std::string_view field, std::string_view value) {
+  const std::size_t start = text_.size();
+  append_header_name(text_, field);
+  const piece name{start, text_.size() - start};
+  for (const header& known : headers_)
+    if (view(known.name) == view(name)) {
+      text_.resize(start);
+      return false;
+    }
+  headers_.push_back({name, append(value)});
+  return true;
+}
+
+std::optional<std::string_view> replay_request::variable(std::string_view name) const noexcept {
+  for (std::size_t i = 0; i < known_count; ++i)
+    if (same_ignoring_case(known_names[i], name)) return view(known_[i]);
+  for (const header& h : headers_)
+    if (same_ignoring_case(view(h.name), name)) return view(h.value);
+  return std::nullopt;
 }
 
 BOOL WINAPI replay_get_server_variable(HTTP_FILTER_CONTEXT* context, LPSTR name, LPVOID buffer,
@@ -177,8 +216,8 @@ BOOL WINAPI replay_get_server_variable(HTTP_FILTER_CONTEXT* context, LPSTR name,
     return FALSE;
   const auto* request = static_cast<const replay_request*>(context->ServerContext);
   const bool wide = is_wide_name(name);
-  const std::string* value = request->variable(wide ? wide_source(name) : std::string_view(name));
-  if (value == nullptr) {
+  std::optional<std::string_view> value = request->variable(wide ? wide_source(name) : std::string_view(name));
+  if (!value) {
     platform::set_last_error_no_such_variable();
     return FALSE;
   }
@@ -190,7 +229,7 @@ BOOL WINAPI replay_get_server_variable(HTTP_FILTER_CONTEXT* context, LPSTR name,
     } catch (...) {
       return FALSE;
     }
-    value = &utf16;
+    value = utf16;
   }
   const std::size_t terminator = wide ? 2 : 1;
   const std::uint64_t needed = value->size() + terminator;

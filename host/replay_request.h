@@ -2,38 +2,62 @@
 // context with its GetServerVariable, and the log record.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "host/log_entry.h"
 #include "platform/web_server.h"
 
-// Built on the reading thread, then owned by the request thread that sends it;
-// its context and record stay valid and unchanged until it is destroyed.
+// Filled on the reading thread, then sent by one request thread; its context
+// and record stay valid and unchanged until it is filled again or destroyed.
+// Filled again and again, it keeps its memory.
 class replay_request {
  public:
+  replay_request();  // an empty request, to be filled
+  replay_request(const replay_request&) = delete;
+  replay_request& operator=(const replay_request&) = delete;
+
   // Null, with problem set, when a number field holds something else.
   static std::unique_ptr<replay_request> from_entry(const log_entry& entry, std::string& problem);
 
-  replay_request(const replay_request&) = delete;
-  replay_request& operator=(const replay_request&) = delete;
+  // Makes this the entry's request; false, with problem set, when a number
+  // field holds something else. Never while it is being sent.
+  bool fill(const log_entry& entry, std::string& problem);
 
   HTTP_FILTER_CONTEXT* context() noexcept { return &context_; }
   HTTP_FILTER_LOG* log() noexcept { return &log_; }
 
-  // The server variable's value, or null when the web server would not know it;
-  // a UNICODE_ one in UTF-16LE. Names compare without regard to case, as IIS compares them.
-  const std::string* variable(std::string_view name) const noexcept;
+  // The server variable's value, or none when the web server would not know it.
+  // Names compare without regard to case, as IIS compares them.
+  std::optional<std::string_view> variable(std::string_view name) const noexcept;
+
+  // The variables IIS knows for every request (REMOTE_ADDR, URL, ...).
+  static constexpr std::size_t known_count = 12;
 
  private:
-  replay_request();
-  void set(std::string name, std::string value);
-  void finish();
+  // A value's place in text_, which may move while the request is filled.
+  struct piece {
+    std::size_t offset = 0;
+    std::size_t size = 0;
+  };
+  struct header {
+    piece name;
+    piece value;
+  };
 
-  std::vector<std::pair<std::string, std::string>> variables_;
+  void reset_records() noexcept;
+  piece append(std::string_view value);
+  bool add_header(std::string_view field, std::string_view value);
+  std::string_view view(piece p) const noexcept { return std::string_view(text_.data() + p.offset, p.size); }
+  const char* c_str(piece p) const noexcept { return text_.c_str() + p.offset; }
+
+  std::string text_;  // a NUL (the empty value at 0), then every value, each with a NUL after it
+  piece known_[known_count];
+  std::vector<header> headers_;  // the request headers it carried, first come first
   HTTP_FILTER_CONTEXT context_{};
   HTTP_FILTER_LOG log_{};
 };

@@ -18,6 +18,13 @@ request_pool::request_pool(filter_module::http_filter_proc_fn proc, unsigned thr
 
 request_pool::~request_pool() { finish(); }
 
+std::unique_ptr<replay_request> request_pool::spare() {
+  if (spares_.empty()) return std::make_unique<replay_request>();
+  std::unique_ptr<replay_request> request = std::move(spares_.back());
+  spares_.pop_back();
+  return request;
+}
+
 void request_pool::submit(std::unique_ptr<replay_request> request) {
   filling_.push_back(std::move(request));
   if (filling_.size() >= block_) flush();
@@ -31,9 +38,17 @@ void request_pool::flush() {
   if (waiting_.size() >= capacity_)
     room_ready_.wait(lock, [this] { return waiting_.size() <= capacity_ / 2; });
   waiting_.push_back(std::move(filling_));
+  // A block given back becomes the spares and, emptied, the next to fill.
+  block_type given_back;
+  if (!sent_blocks_.empty()) {
+    given_back = std::move(sent_blocks_.back());
+    sent_blocks_.pop_back();
+  }
   lock.unlock();
   work_ready_.notify_one();
-  filling_ = block_type();
+  for (auto& request : given_back) spares_.push_back(std::move(request));
+  given_back.clear();
+  filling_ = std::move(given_back);
   filling_.reserve(block_);
 }
 
@@ -54,11 +69,12 @@ void request_pool::finish() noexcept {
 }
 
 void request_pool::serve() {
+  block_type block;
   for (;;) {
-    block_type block;
     bool room = false;
     {
       std::unique_lock<std::mutex> lock(mutex_);
+      if (!block.empty()) sent_blocks_.push_back(std::move(block));
       work_ready_.wait(lock, [this] { return closing_ || !waiting_.empty(); });
       if (waiting_.empty()) return;
       block = std::move(waiting_.front());
@@ -68,7 +84,6 @@ void request_pool::serve() {
     if (room) room_ready_.notify_one();
     for (auto& request : block) {
       proc_(request->context(), SF_NOTIFY_LOG, request->log());
-      request.reset();
       sent_.fetch_add(1, std::memory_order_relaxed);
     }
   }

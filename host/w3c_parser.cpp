@@ -1,6 +1,7 @@
 #include "host/w3c_parser.h"
 
 #include <cctype>
+#include <cstring>
 
 const char* const iis_default_fields =
     "date time s-ip cs-method cs-uri-stem cs-uri-query s-port cs-username c-ip cs(User-Agent) "
@@ -25,6 +26,15 @@ constexpr std::string_view w3c_prefixes[] = {"c-", "s-", "r-", "cs-", "sc-", "sr
 constexpr std::string_view w3c_plain_names[] = {"date", "time", "time-taken", "bytes", "cached", "comment"};
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// Where the word from i ends: at the next blank or the line's end. IIS
+// separates with spaces; a tab is looked for only before the next space.
+std::size_t word_end(std::string_view line, std::size_t i) {
+  const std::size_t space = line.find(' ', i);
+  const std::size_t end = space == std::string_view::npos ? line.size() : space;
+  const std::size_t tab = line.substr(0, end).find('\t', i);
+  return tab == std::string_view::npos ? end : tab;
+}
 
 bool starts_with(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -73,24 +83,28 @@ void split_values(std::string_view line, std::vector<std::string_view>& values) 
       }
       if (next_end != std::string_view::npos) i = next_end + 1;
     }
-    while (i < line.size() && !is_blank(line[i])) ++i;  // also an unclosed quote's word
+    i = word_end(line, i);  // also an unclosed quote's word
     values.push_back(line.substr(start, i - start));
   }
 }
 
-bool decode(plus_rule rule, std::string_view raw, std::string& value) {
-  if (raw == "-") return false;
-  if (raw.size() >= 2 && raw.front() == '"' && raw.back() == '"') {
-    value.assign(raw.substr(1, raw.size() - 2));
+// Turns a value of the line back where it lies: "-" is absent (false); a
+// value in double quotes is taken as it stands, quotes removed; "+" per the rule.
+bool decode_in_place(plus_rule rule, char* raw, std::size_t size, std::string_view& value) {
+  if (size == 1 && raw[0] == '-') return false;
+  if (size >= 2 && raw[0] == '"' && raw[size - 1] == '"') {
+    value = std::string_view(raw + 1, size - 2);
     return !value.empty();
   }
-  value.assign(raw);
+  value = std::string_view(raw, size);
   if (rule == plus_rule::space) {
-    for (char& c : value)
-      if (c == '+') c = ' ';
+    char* const end = raw + size;
+    char* plus = raw;
+    while ((plus = static_cast<char*>(std::memchr(plus, '+', static_cast<std::size_t>(end - plus)))) != nullptr)
+      *plus++ = ' ';
   } else if (rule == plus_rule::after_semicolon) {
-    for (std::size_t i = 1; i < value.size(); ++i)
-      if (value[i] == '+' && value[i - 1] == ';') value[i] = ' ';
+    for (std::size_t i = 1; i < size; ++i)
+      if (raw[i] == '+' && raw[i - 1] == ';') raw[i] = ' ';
   }
   return true;
 }
@@ -113,7 +127,11 @@ w3c_column w3c_column_of(std::string_view field) {
 }
 
 bool w3c_value(std::string_view field, std::string_view raw, std::string& value) {
-  return decode(w3c_column_of(field).rule, raw, value);
+  std::string text(raw);
+  std::string_view decoded;
+  if (!decode_in_place(w3c_column_of(field).rule, text.data(), text.size(), decoded)) return false;
+  value.assign(decoded);
+  return true;
 }
 
 void w3c_parser::set_columns(std::string_view fields) {
@@ -144,7 +162,8 @@ std::vector<std::string> w3c_parser::fields() const {
 }
 
 line_result w3c_parser::parse(std::string_view line, log_entry& entry) {
-  split_values(line, values_);
+  text_.assign(line);
+  split_values(text_, values_);
   if (values_.empty()) return {line_kind::blank, {}};
   if (line.front() == '#') {
     if (line.size() >= 8 && lower_case(line.substr(0, 8)) == "#fields:") {
@@ -158,16 +177,13 @@ line_result w3c_parser::parse(std::string_view line, log_entry& entry) {
   if (values_.size() != columns_.size())
     return malformed_line(std::to_string(values_.size()) + " values for " + std::to_string(columns_.size()) +
                           (on_defaults_ ? " fields (IIS's default fields: no #Fields line so far)" : " fields"));
-  // The entry's strings are reused line after line: each value is decoded
-  // into the next free one, which an absent value leaves free.
-  std::size_t used = 0;
+  // Values are decoded in the line's own copy, which the entry then points into.
+  entry.clear();
   for (std::size_t i = 0; i < values_.size(); ++i) {
-    if (used == entry.fields.size()) entry.fields.emplace_back();
-    auto& field = entry.fields[used];
-    if (!decode(columns_[i].rule, values_[i], field.second)) continue;
-    field.first = columns_[i].name;
-    ++used;
+    char* const raw = text_.data() + (values_[i].data() - text_.data());
+    std::string_view value;
+    if (decode_in_place(columns_[i].rule, raw, values_[i].size(), value))
+      entry.fields.push_back({columns_[i].name, value});
   }
-  entry.fields.resize(used);
   return request_line();
 }

@@ -31,7 +31,8 @@ w3c_column w3c_column_of(std::string_view field);
 // after it, other directives are skipped. One parser per input.
 class w3c_parser {
  public:
-  // One line without its line end; fills entry for a request line.
+  // One line without its line end; fills entry for a request line, whose
+  // views point into this parser until the next call.
   line_result parse(std::string_view line, log_entry& entry);
 
   // Columns for data lines before any #Fields line ("date time ..."); without
@@ -48,6 +49,7 @@ class w3c_parser {
   void set_columns(std::string_view fields);
 
   std::vector<w3c_column> columns_;
+  std::string text_;  // the current line's copy, its values decoded in place
   std::vector<std::string_view> values_;  // of the current line, reused
   std::string refusal_;  // why the current columns are no web server log's
   bool have_fields_ = false;

@@ -11,8 +11,8 @@
 namespace {
 
 std::string value_of(const log_entry& entry, const char* name) {
-  const std::string* value = entry.find(name);
-  return value ? *value : std::string("<absent>");
+  const std::string_view* value = entry.find(name);
+  return value ? std::string(*value) : std::string("<absent>");
 }
 
 TEST(w3c_parser, fields_directive_decides_columns_and_may_change_mid_file) {

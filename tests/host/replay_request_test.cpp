@@ -8,15 +8,18 @@
 
 namespace {
 
-log_entry entry_of(std::vector<std::pair<std::string, std::string>> fields) {
+using field_list = std::vector<std::pair<std::string, std::string>>;
+
+// An entry whose views point into fields.
+log_entry entry_of(const field_list& fields) {
   log_entry entry;
-  entry.fields = std::move(fields);
+  for (const auto& field : fields) entry.fields.push_back({field.first, field.second});
   return entry;
 }
 
-std::unique_ptr<replay_request> request_of(std::vector<std::pair<std::string, std::string>> fields) {
+std::unique_ptr<replay_request> request_of(const field_list& fields) {
   std::string problem;
-  auto request = replay_request::from_entry(entry_of(std::move(fields)), problem);
+  auto request = replay_request::from_entry(entry_of(fields), problem);
   EXPECT_TRUE(request) << problem;
   return request;
 }

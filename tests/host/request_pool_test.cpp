@@ -39,8 +39,9 @@ DWORD WINAPI fake_filter_proc(HTTP_FILTER_CONTEXT* context, DWORD type, VOID* no
 }
 
 std::unique_ptr<replay_request> request_with_status(DWORD status) {
+  const std::string text = std::to_string(status);
   log_entry entry;
-  entry.fields.emplace_back("sc-status", std::to_string(status));
+  entry.fields.push_back({"sc-status", text});
   std::string problem;
   return replay_request::from_entry(entry, problem);
 }

@@ -38,8 +38,8 @@ TEST(sample_log, parses_whole_with_several_field_blocks_and_varied_requests) {
     ASSERT_TRUE(request) << reader.line_number() << ": " << problem;
     ++requests;
     statuses.insert(request->log()->dwHttpStatus);
-    if (const auto* agent = request->variable("HTTP_USER_AGENT")) agents.insert(*agent);
-    urls.insert(*request->variable("URL"));
+    if (const auto agent = request->variable("HTTP_USER_AGENT")) agents.emplace(*agent);
+    urls.emplace(*request->variable("URL"));
     if (request->log()->msTimeForProcessing > slowest) slowest = request->log()->msTimeForProcessing;
   }
   std::istringstream again(sample(20000, 1));
