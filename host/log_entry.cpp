@@ -8,7 +8,7 @@ const std::string_view* log_entry::find(std::string_view name) const noexcept {
 
 void log_entry::clear() noexcept {
   fields.clear();
-  made.clear();
+  if (!made.empty()) made.clear();
 }
 
 // A deque's elements stay where they are as it grows, so earlier views hold.

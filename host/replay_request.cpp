@@ -31,14 +31,40 @@ constexpr std::string_view slot_names[slot_count] = {
     "sc-status", "sc-win32-status", "sc-bytes", "cs-bytes", "time-taken",
     "c-ip", "cs-username", "cs-method", "cs-uri-stem", "cs-uri-query", "s-ip", "s-port", "cs-version", "cs-host"};
 
+// The slot a field fills, or slot_count for none: by the name's length first,
+// which leaves one or two names to compare rather than all of them.
+constexpr field_slot slot_of(std::string_view name) {
+  auto either = [name](field_slot a, field_slot b = slot_count) {
+    if (name == slot_names[a]) return a;
+    return b != slot_count && name == slot_names[b] ? b : slot_count;
+  };
+  switch (name.size()) {
+    case 4: return either(c_ip, s_ip);
+    case 6: return either(s_port);
+    case 7: return either(cs_host);
+    case 8: return either(sc_bytes, cs_bytes);
+    case 9: return either(sc_status, cs_method);
+    case 10: return either(time_taken, cs_version);
+    case 11: return either(cs_username, cs_uri_stem);
+    case 12: return either(cs_uri_query);
+    case 15: return either(sc_win32_status);
+    default: return slot_count;
+  }
+}
+
+constexpr bool slot_of_finds_every_slot() {
+  for (int slot = 0; slot < slot_count; ++slot)
+    if (slot_of(slot_names[slot]) != slot) return false;
+  return true;
+}
+static_assert(slot_of_finds_every_slot(), "slot_of misses a slot name");
+
 struct request_fields {
   explicit request_fields(const log_entry& entry) {
-    for (const auto& field : entry.fields)
-      for (int slot = 0; slot < slot_count; ++slot)
-        if (value[slot] == nullptr && field.name == slot_names[slot]) {
-          value[slot] = &field.value;
-          break;
-        }
+    for (const auto& field : entry.fields) {
+      const field_slot slot = slot_of(field.name);
+      if (slot != slot_count && value[slot] == nullptr) value[slot] = &field.value;
+    }
   }
   std::string_view or_empty(field_slot slot) const { return value[slot] ? *value[slot] : std::string_view(); }
 
@@ -86,12 +112,13 @@ bool is_header_field(std::string_view field) {
   return field.size() >= 5 && field.substr(0, 3) == "cs(" && field.back() == ')';
 }
 
-// Appends a header field's variable name: "cs(User-Agent)" as "HTTP_USER_AGENT".
-void append_header_name(std::string& out, std::string_view field) {
-  const std::size_t start = out.size();
-  out += "HTTP_";
-  out += field.substr(3, field.size() - 4);
-  for (std::size_t i = start; i < out.size(); ++i) out[i] = out[i] == '-' ? '_' : ascii_upper(out[i]);
+// A header field's variable name ("cs(User-Agent)" as "HTTP_USER_AGENT") at
+// out, which has room for field.size() + 1 bytes; its length.
+std::size_t write_header_name(char* out, std::string_view field) {
+  const std::string_view label = field.substr(3, field.size() - 4);
+  std::memcpy(out, "HTTP_", 5);
+  for (std::size_t i = 0; i < label.size(); ++i) out[5 + i] = label[i] == '-' ? '_' : ascii_upper(label[i]);
+  return 5 + label.size();
 }
 
 // Beyond these a request that once held a very long line gives its memory back.
@@ -118,8 +145,9 @@ std::string_view wide_source(std::string_view name) {
 }  // namespace
 
 std::string header_variable_name(std::string_view field) {
-  std::string name;
-  if (is_header_field(field)) append_header_name(name, field);
+  if (!is_header_field(field)) return std::string();
+  std::string name(field.size() + 1, '\0');
+  name.resize(write_header_name(&name[0], field));
   return name;
 }
 
@@ -152,7 +180,14 @@ bool replay_request::fill(const log_entry& entry, std::string& problem) {
 
   if (text_.capacity() > kept_text_bytes) std::string().swap(text_);
   if (headers_.capacity() > kept_headers) std::vector<header>().swap(headers_);
-  text_.assign(1, '\0');
+  // Room for all it may write, so that text_ is sized once: every value at
+  // most twice (the Host header's is also SERVER_NAME's) with its NUL, and
+  // every field's name as a header's.
+  std::size_t room = 1 + sizeof "HTTP_HOST";
+  for (const auto& field : entry.fields) room += 2 * (field.value.size() + 1) + field.name.size() + 1;
+  text_.resize(room);
+  text_[0] = '\0';
+  used_ = 1;
   headers_.clear();
 
   known_[remote_addr] = known_[remote_host] = append(fields.or_empty(c_ip));
@@ -182,22 +217,19 @@ bool replay_request::fill(const log_entry& entry, std::string& problem) {
 // The empty value is the NUL at 0.
 replay_request::piece replay_request::append(std::string_view value) {
   if (value.empty()) return piece{};
-  const piece added{text_.size(), value.size()};
-  text_ += value;
-  text_ += '\0';
+  const piece added{used_, value.size()};
+  std::memcpy(&text_[used_], value.data(), value.size());
+  text_[used_ + value.size()] = '\0';
+  used_ += value.size() + 1;
   return added;
 }
 
 // False when the request has that header already: the first counts.
 bool replay_request::add_header(std::string_view field, std::string_view value) {
-  const std::size_t start = text_.size();
-  append_header_name(text_, field);
-  const piece name{start, text_.size() - start};
+  const piece name{used_, write_header_name(&text_[used_], field)};
   for (const header& known : headers_)
-    if (view(known.name) == view(name)) {
-      text_.resize(start);
-      return false;
-    }
+    if (view(known.name) == view(name)) return false;
+  used_ += name.size;
   headers_.push_back({name, append(value)});
   return true;
 }

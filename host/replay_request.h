@@ -39,7 +39,7 @@ class replay_request {
   static constexpr std::size_t known_count = 12;
 
  private:
-  // A value's place in text_, which may move while the request is filled.
+  // A value's place in text_.
   struct piece {
     std::size_t offset = 0;
     std::size_t size = 0;
@@ -56,6 +56,7 @@ class replay_request {
   const char* c_str(piece p) const noexcept { return text_.c_str() + p.offset; }
 
   std::string text_;  // a NUL (the empty value at 0), then every value, each with a NUL after it
+  std::size_t used_ = 0;  // of text_, which is sized beforehand
   piece known_[known_count];
   std::vector<header> headers_;  // the request headers it carried, first come first
   HTTP_FILTER_CONTEXT context_{};

@@ -28,10 +28,11 @@ constexpr std::string_view w3c_plain_names[] = {"date", "time", "time-taken", "b
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 // Where the word from i ends: at the next blank or the line's end. IIS
-// separates with spaces; a tab is looked for only before the next space.
-std::size_t word_end(std::string_view line, std::size_t i) {
+// separates with spaces; tabs are looked for only in a line that has some.
+std::size_t word_end(std::string_view line, std::size_t i, bool tabs) {
   const std::size_t space = line.find(' ', i);
   const std::size_t end = space == std::string_view::npos ? line.size() : space;
+  if (!tabs) return end;
   const std::size_t tab = line.substr(0, end).find('\t', i);
   return tab == std::string_view::npos ? end : tab;
 }
@@ -68,6 +69,7 @@ bool is_header_name(std::string_view name) {
 // before it, so a line of many quotes is split in one pass.
 void split_values(std::string_view line, std::vector<std::string_view>& values) {
   values.clear();
+  const bool tabs = line.find('\t') != std::string_view::npos;
   constexpr std::size_t unsearched = 0;  // no quote can end a value at 0
   std::size_t next_end = unsearched;
   std::size_t i = 0;
@@ -83,7 +85,7 @@ void split_values(std::string_view line, std::vector<std::string_view>& values) 
       }
       if (next_end != std::string_view::npos) i = next_end + 1;
     }
-    i = word_end(line, i);  // also an unclosed quote's word
+    i = word_end(line, i, tabs);  // also an unclosed quote's word
     values.push_back(line.substr(start, i - start));
   }
 }
