@@ -16,7 +16,7 @@ char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - '
 bool same_ignoring_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
+    if (a[i] != b[i] && ascii_upper(a[i]) != ascii_upper(b[i])) return false;
   return true;
 }
 
@@ -247,8 +247,9 @@ BOOL WINAPI replay_get_server_variable(HTTP_FILTER_CONTEXT* context, LPSTR name,
   if (context == nullptr || context->ServerContext == nullptr || name == nullptr || size == nullptr)
     return FALSE;
   const auto* request = static_cast<const replay_request*>(context->ServerContext);
-  const bool wide = is_wide_name(name);
-  std::optional<std::string_view> value = request->variable(wide ? wide_source(name) : std::string_view(name));
+  const std::string_view asked(name);
+  const bool wide = is_wide_name(asked);
+  std::optional<std::string_view> value = request->variable(wide ? wide_source(asked) : asked);
   if (!value) {
     platform::set_last_error_no_such_variable();
     return FALSE;
