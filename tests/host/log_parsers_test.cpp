@@ -116,6 +116,11 @@ TEST(w3c_parser, quoted_values_hold_blanks_and_custom_fields_are_headers) {
   EXPECT_EQ(value_of(entry, "cs(user-agent)"), "Mozilla/5.0 (Windows NT 10.0)");
   EXPECT_EQ(value_of(entry, "cs(cookie)"), "a=1; b=x y");
   EXPECT_EQ(value_of(entry, "cs(x-forwarded-for)"), "192.0.2.1, 10.0.0.1");
+  // Tabs part values as spaces do.
+  ASSERT_EQ(parser.parse("/t\t200 \t\"a b\"\tc=1\t10.0.0.1", entry).kind, line_kind::request);
+  EXPECT_EQ(value_of(entry, "cs-uri-stem"), "/t");
+  EXPECT_EQ(value_of(entry, "cs(user-agent)"), "a b");
+  EXPECT_EQ(value_of(entry, "cs(x-forwarded-for)"), "10.0.0.1");
   // An unclosed quote is an ordinary word.
   ASSERT_EQ(parser.parse(R"(/a 200 "Mozilla/5.0 c d)", entry).kind, line_kind::request);
   EXPECT_EQ(value_of(entry, "cs(user-agent)"), "\"Mozilla/5.0");

@@ -104,6 +104,31 @@ TEST(replay_request, absent_fields_give_empty_standard_variables_and_no_headers)
   EXPECT_EQ(ask(*request, "NO_SUCH_VARIABLE"), "<FALSE>");
 }
 
+TEST(replay_request, filled_again_it_keeps_nothing_of_the_last_request) {
+  replay_request request;
+  std::string problem;
+  ASSERT_TRUE(request.fill(entry_of({{"cs-uri-stem", std::string(100000, 'u')},
+                                     {"cs-host", "a.example:81"},
+                                     {"cs(referer)", "r"},
+                                     {"sc-status", "500"}}),
+                           problem));
+  request.context()->pFilterContext = &problem;  // a filter's own pointer for that request
+  ASSERT_TRUE(request.fill(entry_of({{"cs-uri-stem", "/b"}}), problem));
+  EXPECT_EQ(ask(request, "URL"), "/b");
+  EXPECT_EQ(ask(request, "SERVER_NAME"), "");
+  EXPECT_EQ(ask(request, "HTTP_HOST"), "<FALSE>");
+  EXPECT_EQ(ask(request, "HTTP_REFERER"), "<FALSE>");
+  EXPECT_EQ(request.log()->dwHttpStatus, 0u);
+  EXPECT_STREQ(request.log()->pszTarget, "/b");
+  EXPECT_EQ(request.context()->pFilterContext, nullptr);
+
+  // A refused line leaves it to be filled again; of two fields naming one header the first counts.
+  EXPECT_FALSE(request.fill(entry_of({{"sc-status", "x"}}), problem));
+  ASSERT_TRUE(request.fill(entry_of({{"cs-uri-stem", "/c"}, {"cs(x-a)", "2"}, {"cs(x_a)", "3"}}), problem));
+  EXPECT_EQ(ask(request, "HTTP_X_A"), "2");
+  EXPECT_STREQ(request.log()->pszTarget, "/c");
+}
+
 TEST(get_server_variable, size_is_in_and_out) {
   auto request = request_of({{"cs-uri-stem", "/abcd"}});  // 5 bytes and the NUL
   HTTP_FILTER_CONTEXT* context = request->context();
