@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/last_error.h"
 #include "text/utf16.h"
@@ -11,9 +12,9 @@ namespace {
 
 constexpr std::uint64_t dword_max = 0xFFFFFFFFull;
 
-char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-bool same_ignoring_case(std::string_view a, std::string_view b) {
+constexpr bool same_ignoring_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
     if (a[i] != b[i] && ascii_upper(a[i]) != ascii_upper(b[i])) return false;
@@ -79,6 +80,33 @@ enum known_variable {
 constexpr std::string_view known_names[replay_request::known_count] = {
     "REMOTE_ADDR", "REMOTE_HOST", "REMOTE_USER", "AUTH_USER", "LOGON_USER", "REQUEST_METHOD",
     "URL", "QUERY_STRING", "LOCAL_ADDR", "SERVER_PORT", "SERVER_NAME", "SERVER_PROTOCOL"};
+
+// The always-known variable a name asks for, or known_count: by the name's
+// length first, as a script's every server_variable call asks.
+constexpr std::size_t known_index(std::string_view name) {
+  auto first_of = [name](std::initializer_list<known_variable> candidates) {
+    for (known_variable v : candidates)
+      if (same_ignoring_case(known_names[v], name)) return static_cast<std::size_t>(v);
+    return replay_request::known_count;
+  };
+  switch (name.size()) {
+    case 3: return first_of({url});
+    case 9: return first_of({auth_user});
+    case 10: return first_of({logon_user, local_addr});
+    case 11: return first_of({remote_addr, remote_host, remote_user, server_port, server_name});
+    case 12: return first_of({query_string});
+    case 14: return first_of({request_method});
+    case 15: return first_of({server_protocol});
+    default: return replay_request::known_count;
+  }
+}
+
+constexpr bool known_index_finds_every_name() {
+  for (std::size_t i = 0; i < replay_request::known_count; ++i)
+    if (known_index(known_names[i]) != i) return false;
+  return true;
+}
+static_assert(known_index_finds_every_name(), "known_index misses a variable");
 
 // An absent number is 0; one beyond 32 bits stays at the largest, as a DWORD
 // counter of the web server would.
@@ -235,8 +263,8 @@ bool replay_request::add_header(std::string_view field, std::string_view value) 
 }
 
 std::optional<std::string_view> replay_request::variable(std::string_view name) const noexcept {
-  for (std::size_t i = 0; i < known_count; ++i)
-    if (same_ignoring_case(known_names[i], name)) return view(known_[i]);
+  const std::size_t known = known_index(name);
+  if (known < known_count) return view(known_[known]);
   for (const header& h : headers_)
     if (same_ignoring_case(view(h.name), name)) return view(h.value);
   return std::nullopt;
