@@ -22,7 +22,8 @@ constexpr bool same_ignoring_case(std::string_view a, std::string_view b) {
 }
 
 // The fields a request is made of, found in one pass over the entry: the first
-// field of each name counts, as log_entry::find would give it.
+// field of each name counts, as log_entry::find would give it. The numbers of
+// the record come first, then the texts of the variables, cs-host last.
 enum field_slot {
   sc_status, sc_win32_status, sc_bytes, cs_bytes, time_taken,
   c_ip, cs_username, cs_method, cs_uri_stem, cs_uri_query, s_ip, s_port, cs_version, cs_host,
@@ -149,7 +150,20 @@ std::size_t write_header_name(char* out, std::string_view field) {
   return 5 + label.size();
 }
 
-// Beyond these a request that once held a very long line gives its memory back.
+// The bytes fill writes into text_: the NUL at 0, the values of the variables
+// with a NUL each (SERVER_NAME its own copy), each header's name and value.
+std::size_t text_size(const log_entry& entry, const request_fields& fields) {
+  std::size_t size = 1;
+  for (int slot = c_ip; slot < cs_host; ++slot)
+    if (fields.value[slot]) size += fields.value[slot]->size() + 1;
+  size += server_name_of(fields).size() + 1;
+  if (fields.value[cs_host]) size += sizeof "HTTP_HOST" + fields.value[cs_host]->size() + 1;
+  for (const auto& field : entry.fields)
+    if (is_header_field(field.name)) size += field.name.size() + 1 + field.value.size() + 1;
+  return size;
+}
+
+// Beyond these a sent request gives its memory back.
 constexpr std::size_t kept_text_bytes = 64 * 1024;
 constexpr std::size_t kept_headers = 256;
 
@@ -206,14 +220,7 @@ bool replay_request::fill(const log_entry& entry, std::string& problem) {
       !read_dword(fields, time_taken, log_.msTimeForProcessing, problem))
     return false;
 
-  if (text_.capacity() > kept_text_bytes) std::string().swap(text_);
-  if (headers_.capacity() > kept_headers) std::vector<header>().swap(headers_);
-  // Room for all it may write, so that text_ is sized once: every value at
-  // most twice (the Host header's is also SERVER_NAME's) with its NUL, and
-  // every field's name as a header's.
-  std::size_t room = 1 + sizeof "HTTP_HOST";
-  for (const auto& field : entry.fields) room += 2 * (field.value.size() + 1) + field.name.size() + 1;
-  text_.resize(room);
+  text_.resize(text_size(entry, fields));  // once, so that writing needs no checks
   text_[0] = '\0';
   used_ = 1;
   headers_.clear();
@@ -240,6 +247,14 @@ bool replay_request::fill(const log_entry& entry, std::string& problem) {
   log_.pszParameters = c_str(known_[query_string]);
   log_.pszServerName = c_str(known_[server_name]);
   return true;
+}
+
+void replay_request::release_long_line() noexcept {
+  if (text_.capacity() <= kept_text_bytes && headers_.capacity() <= kept_headers) return;
+  std::string().swap(text_);
+  std::vector<header>().swap(headers_);
+  for (piece& p : known_) p = piece{};
+  reset_records();
 }
 
 // The empty value is the NUL at 0.

@@ -28,6 +28,10 @@ class replay_request {
   // field holds something else. Never while it is being sent.
   bool fill(const log_entry& entry, std::string& problem);
 
+  // Once it is sent: a request that held a long line gives that memory back
+  // and is empty, so that requests kept to be filled again hold little.
+  void release_long_line() noexcept;
+
   HTTP_FILTER_CONTEXT* context() noexcept { return &context_; }
   HTTP_FILTER_LOG* log() noexcept { return &log_; }
 

@@ -84,6 +84,7 @@ void request_pool::serve() {
     if (room) room_ready_.notify_one();
     for (auto& request : block) {
       proc_(request->context(), SF_NOTIFY_LOG, request->log());
+      request->release_long_line();
       sent_.fetch_add(1, std::memory_order_relaxed);
     }
   }

@@ -112,6 +112,9 @@ TEST(replay_request, filled_again_it_keeps_nothing_of_the_last_request) {
                                      {"cs(referer)", "r"},
                                      {"sc-status", "500"}}),
                            problem));
+  request.release_long_line();  // as a request thread does once it is sent
+  EXPECT_EQ(ask(request, "URL"), "");
+  EXPECT_EQ(ask(request, "HTTP_REFERER"), "<FALSE>");
   request.context()->pFilterContext = &problem;  // a filter's own pointer for that request
   ASSERT_TRUE(request.fill(entry_of({{"cs-uri-stem", "/b"}}), problem));
   EXPECT_EQ(ask(request, "URL"), "/b");
