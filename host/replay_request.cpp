@@ -61,16 +61,25 @@ constexpr bool slot_of_finds_every_slot() {
 }
 static_assert(slot_of_finds_every_slot(), "slot_of misses a slot name");
 
+bool is_header_field(std::string_view field) {
+  return field.size() >= 5 && field.substr(0, 3) == "cs(" && field.back() == ')';
+}
+
 struct request_fields {
   explicit request_fields(const log_entry& entry) {
     for (const auto& field : entry.fields) {
       const field_slot slot = slot_of(field.name);
-      if (slot != slot_count && value[slot] == nullptr) value[slot] = &field.value;
+      if (slot != slot_count) {
+        if (value[slot] == nullptr) value[slot] = &field.value;
+      } else if (is_header_field(field.name)) {
+        header_bytes += field.name.size() + 1 + field.value.size() + 1;  // "HTTP_..." and the value
+      }
     }
   }
   std::string_view or_empty(field_slot slot) const { return value[slot] ? *value[slot] : std::string_view(); }
 
   const std::string_view* value[slot_count] = {};
+  std::size_t header_bytes = 0;  // of the header fields' names and values, with their NULs
 };
 
 // The variables IIS knows for every request, empty when the request had none.
@@ -137,10 +146,6 @@ std::string_view server_name_of(const request_fields& fields) {
   return has_port ? host->substr(0, colon) : *host;
 }
 
-bool is_header_field(std::string_view field) {
-  return field.size() >= 5 && field.substr(0, 3) == "cs(" && field.back() == ')';
-}
-
 // A header field's variable name ("cs(User-Agent)" as "HTTP_USER_AGENT") at
 // out, which has room for field.size() + 1 bytes; its length.
 std::size_t write_header_name(char* out, std::string_view field) {
@@ -152,14 +157,12 @@ std::size_t write_header_name(char* out, std::string_view field) {
 
 // The bytes fill writes into text_: the NUL at 0, the values of the variables
 // with a NUL each (SERVER_NAME its own copy), each header's name and value.
-std::size_t text_size(const log_entry& entry, const request_fields& fields) {
-  std::size_t size = 1;
+std::size_t text_size(const request_fields& fields) {
+  std::size_t size = 1 + fields.header_bytes;
   for (int slot = c_ip; slot < cs_host; ++slot)
     if (fields.value[slot]) size += fields.value[slot]->size() + 1;
   size += server_name_of(fields).size() + 1;
   if (fields.value[cs_host]) size += sizeof "HTTP_HOST" + fields.value[cs_host]->size() + 1;
-  for (const auto& field : entry.fields)
-    if (is_header_field(field.name)) size += field.name.size() + 1 + field.value.size() + 1;
   return size;
 }
 
@@ -220,7 +223,7 @@ bool replay_request::fill(const log_entry& entry, std::string& problem) {
       !read_dword(fields, time_taken, log_.msTimeForProcessing, problem))
     return false;
 
-  text_.resize(text_size(entry, fields));  // once, so that writing needs no checks
+  text_.resize(text_size(fields));  // once, so that writing needs no checks
   text_[0] = '\0';
   used_ = 1;
   headers_.clear();
