@@ -43,6 +43,7 @@ local VARIABLES = {
 }
 
 local out -- the open file; exists in the main state only
+local DIGITS -- 0 -> "000" ... 999 -> "999", for the record numbers; main state only
 
 -- OUTPUT with this process's identifier before its extension.
 local function per_process(name)
@@ -60,6 +61,8 @@ function on_init()
     return false -- refuses the load: the event log gets code 7
   end
   out:setvbuf("full")
+  DIGITS = {}
+  for i = 0, 999 do DIGITS[i] = ("%03d"):format(i) end
   return true
 end
 
@@ -176,6 +179,18 @@ local function logged(seconds)
   return last_date
 end
 
+-- The record number's text without the number formatter, which costs as
+-- much as a third of the line: the last three digits from DIGITS, the rest
+-- kept while they stay the same (numbers come in order).
+-- Returns the text in two pieces.
+local above_thousands, above_text
+local function record_number(n)
+  if n < 1000 or n % 1 ~= 0 then return "", tostring(n) end
+  local above = (n - n % 1000) / 1000
+  if above ~= above_thousands then above_thousands, above_text = above, tostring(above) end
+  return above_text, DIGITS[n % 1000]
+end
+
 -- Keys in a fixed order, so that lines compare and diff well; every field is
 -- there, as on_enqueue makes them all. One concatenation, one write.
 function on_dequeue(f, n)
@@ -183,7 +198,8 @@ function on_dequeue(f, n)
   local status, win32, sent, recvd, ms = f.status, f.win32_status, f.bytes_sent, f.bytes_recvd, f.time_ms
   local method, url, query, client = f.method, f.url, f.query, f.client
   local user, host, agent, referer = f.user, f.host, f.agent, f.referer
-  out:write('{"n":' .. n ..
+  local above, digits = record_number(n)
+  out:write('{"n":' .. above .. digits ..
     ',"status":' .. (u[status] or number(status)) ..
     ',"win32_status":' .. (u[win32] or number(win32)) ..
     ',"bytes_sent":' .. (u[sent] or number(sent)) ..
