@@ -20,8 +20,8 @@
 -- `cat requests.*.jsonl` (each line holds its process's record number "n").
 --
 -- Cost: on_dequeue runs on the filter's one worker thread for every request,
--- so it only completes the line that on_enqueue made and writes it with one
--- call; no strings are built for values that need no escape.
+-- so it only writes the record number and the line that on_enqueue made, with
+-- one call; no strings are built for values that need no escape.
 
 -- Where the lines go. Use an absolute path: under IIS a relative one is taken
 -- from the worker process's working directory (%windir%\system32\inetsrv).
@@ -143,12 +143,11 @@ local function text(s)
 end
 local function number(x) return remember("number", x, tostring(x)) end
 
--- Requests come many to a second: the clock's text is made once per second.
+-- Requests come many to a second: the clock's text is made once per second
+-- (each state has an os.date of its own, safe on request threads).
 local date, last_logged, last_date = os.date, nil, nil
 local function logged(seconds)
-  if seconds ~= last_logged or seconds == nil then
-    last_logged, last_date = seconds, date("!%Y-%m-%dT%H:%M:%SZ", tonumber(seconds))
-  end
+  if seconds ~= last_logged then last_logged, last_date = seconds, date("!%Y-%m-%dT%H:%M:%SZ", seconds) end
   return last_date
 end
 
@@ -165,10 +164,9 @@ local function record_number(n)
 end
 
 -- Keys in a fixed order, so that lines compare and diff well. The request
--- thread makes the line's two parts that are the same whatever the worker's
--- clock and count, the numbers and the texts: the worker is one thread for
--- all requests, and a record of three fields costs it and the filter far less
--- to carry than one of fourteen. on_dequeue adds "n" and "logged".
+-- thread makes all of the line after "n": the worker is one thread for all
+-- requests, and a record of one field costs it and the filter far less to
+-- carry than one of fourteen. on_dequeue puts the record number before it.
 function on_enqueue(handle)
   local ctx = enqueue_context.new(handle)
   local v, t, u = VARIABLES, texts, numbers
@@ -180,30 +178,29 @@ function on_enqueue(handle)
   local user, host, agent, referer = ctx:server_variable(v.user), ctx:server_variable(v.host),
     ctx:server_variable(v.agent), ctx:server_variable(v.referer)
   return true, {
-    numbers = '"status":' .. (u[status] or number(status)) ..
+    after_n = ',"status":' .. (u[status] or number(status)) ..
       ',"win32_status":' .. (u[win32] or number(win32)) ..
       ',"bytes_sent":' .. (u[sent] or number(sent)) ..
       ',"bytes_recvd":' .. (u[recvd] or number(recvd)) ..
-      ',"time_ms":' .. (u[ms] or number(ms)),
-    -- When the filter saw the request (when replaying: the replay's time).
-    -- os.time() is cheap here; the text is made in on_dequeue.
-    logged = os.time(),
-    texts = '"method":"' .. (t[method] or text(method)) ..
+      ',"time_ms":' .. (u[ms] or number(ms)) ..
+      -- When the filter saw the request (when replaying: the replay's time).
+      ',"logged":"' .. logged(os.time()) ..
+      '","method":"' .. (t[method] or text(method)) ..
       '","url":"' .. (t[url] or text(url)) ..
       '","query":"' .. (t[query] or text(query)) ..
       '","client":"' .. (t[client] or text(client)) ..
       '","user":"' .. (t[user] or text(user)) ..
       '","host":"' .. (t[host] or text(host)) ..
       '","agent":"' .. (t[agent] or text(agent)) ..
-      '","referer":"' .. (t[referer] or text(referer)) .. '"',
+      '","referer":"' .. (t[referer] or text(referer)) .. '"}\n',
   }
 end
 
--- One concatenation, one write.
+-- The pieces go into the file's buffer as they are: joined first, the line
+-- would be copied once more, into a string of its own.
 function on_dequeue(f, n)
   local above, digits = record_number(n)
-  out:write('{"n":' .. above .. digits .. ',' .. f.numbers .. ',"logged":"' .. logged(f.logged) .. '",' ..
-    f.texts .. '}\n')
+  out:write('{"n":', above, digits, f.after_n)
 end
 
 function on_term()
