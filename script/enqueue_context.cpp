@@ -91,10 +91,15 @@ int bytes_sent(lua_State* L) { return push_field(L, live_log_record(L).dwBytesSe
 int bytes_recvd(lua_State* L) { return push_field(L, live_log_record(L).dwBytesRecvd); }
 int process_time(lua_State* L) { return push_field(L, live_log_record(L).msTimeForProcessing); }
 
+// One value per name, in order: a script that reads several pays for one call.
+// Every name is checked before the first is read.
 int server_variable(lua_State* L) {
   const request_handle& handle = live_context(L);
-  const char* name = luaL_checkstring(L, 2);
-  return push_server_variable(L, handle.filter_context, name);
+  const int last = lua_gettop(L) < 2 ? 2 : lua_gettop(L);
+  for (int i = 2; i <= last; ++i) luaL_checkstring(L, i);
+  luaL_checkstack(L, last - 1, "too many server variables");
+  for (int i = 2; i <= last; ++i) push_server_variable(L, handle.filter_context, lua_tostring(L, i));
+  return last - 1;
 }
 
 const luaL_Reg methods[] = {
