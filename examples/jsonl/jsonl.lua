@@ -168,7 +168,9 @@ local function number(x) return remember("number", x, whole_text(x)) end
 -- (each state has an os.date of its own, safe on request threads).
 local date, last_logged, last_date = os.date, nil, nil
 local function logged(seconds)
-  if seconds ~= last_logged then last_logged, last_date = seconds, date("!%Y-%m-%dT%H:%M:%SZ", seconds) end
+  if seconds ~= last_logged then
+    last_logged, last_date = seconds, date("!%Y-%m-%dT%H:%M:%SZ", seconds)
+  end
   return last_date
 end
 

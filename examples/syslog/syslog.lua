@@ -11,9 +11,9 @@
 -- each load, so a gap shows a loss) and the same fields as examples/jsonl.
 --
 -- on_enqueue picks the fields and makes their JSON text on the request thread,
--- and touches no socket. The network work is done
--- by the worker in on_dequeue, which keeps messages and sends them in batches,
--- one send per batch: when BATCH_SIZE are held, or when the oldest has waited
+-- and touches no socket. The network work is done by the worker in
+-- on_dequeue, which keeps messages and sends them in batches, one send per
+-- batch: when BATCH_SIZE are held, or when the oldest has waited
 -- BATCH_AGE_MS. There is no timer: a quiet server sends what it holds with the
 -- next record, or when the filter unloads (on_term, within TERM_TIMEOUT).
 --
@@ -320,7 +320,8 @@ local function connect()
   conn, head_sent, backoff = c, 0, BACKOFF_MIN
   if dropped > 0 then -- the count goes first
     first = first - 1
-    held[first], notice[first] = message("dropped", now(), '{"dropped":', tostring(dropped), "}", ""), dropped
+    held[first] = message("dropped", now(), '{"dropped":', tostring(dropped), "}", "")
+    notice[first] = dropped
     dropped = 0
     held_since = held_since or now()
   end
