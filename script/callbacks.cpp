@@ -66,31 +66,31 @@ struct enqueue_call {
   record* made;  // null after kept when memory ran out
 };
 
-// The first pair of the table at `index` that is not string or number to
-// string or number, as its message; null when all pass. Allocates nothing.
-const char* check_fields(lua_State* L, int index) {
+// Copies the table at `index` into a new record in one pass; null when memory
+// runs out, or with `error` naming the first pair that is not string or number
+// to string or number (reported even when memory ran out first). Numbers are
+// converted outside the state and lua_next on an unchanged table cannot raise,
+// so no Lua error can jump over the C++ objects.
+record* copy_fields(lua_State* L, int index, const char*& error) noexcept {
+  record_builder builder;
+  bool memory_short = false;
+  char key_number[number_text_size];
+  char value_number[number_text_size];
   lua_pushnil(L);
   while (lua_next(L, index) != 0) {
-    if (!lua_isstring(L, -2)) return "return value: table, that has string key expected";
-    if (!lua_isstring(L, -1)) return "return value: table, that has string value expected";
+    if (!lua_isstring(L, -2)) error = "return value: table, that has string key expected";
+    else if (!lua_isstring(L, -1)) error = "return value: table, that has string value expected";
+    if (error != nullptr) return nullptr;
+    try {
+      if (!memory_short)
+        builder.add(plain_text_view(L, -2, key_number), plain_text_view(L, -1, value_number));
+    } catch (const std::bad_alloc&) {
+      memory_short = true;
+    }
     lua_pop(L, 1);
   }
-  return nullptr;
-}
-
-// Copies the checked table at `index` into a new record, or null when memory
-// runs out. Numbers are converted outside the state and lua_next on an
-// unchanged table cannot raise, so no Lua error can jump over the C++ objects.
-record* copy_fields(lua_State* L, int index) noexcept {
+  if (memory_short) return nullptr;
   try {
-    record_builder builder;
-    char key_number[number_text_size];
-    char value_number[number_text_size];
-    lua_pushnil(L);
-    while (lua_next(L, index) != 0) {
-      builder.add(plain_text_view(L, -2, key_number), plain_text_view(L, -1, value_number));
-      lua_pop(L, 1);
-    }
     return builder.build();
   } catch (const std::bad_alloc&) {
     return nullptr;
@@ -108,10 +108,8 @@ int call_on_enqueue(lua_State* L) {
     call->result_error = "return value: table expected";
     return 0;
   }
-  call->result_error = check_fields(L, 3);
-  if (call->result_error != nullptr) return 0;
-  call->kept = true;
-  call->made = copy_fields(L, 3);
+  call->made = copy_fields(L, 3, call->result_error);
+  call->kept = call->result_error == nullptr;
   return 0;
 }
 

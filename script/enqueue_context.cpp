@@ -49,10 +49,22 @@ int context_new(lua_State* L) {
   return 1;
 }
 
+// Argument 1's block when its metatable is the one the method was made with
+// (upvalue 1); else luaL_checkudata's answer, or its error. A script calls
+// these methods many times per request, and the registry lookup by name
+// costs more than the method's own work.
+const void* context_udata(lua_State* L) {
+  if (lua_type(L, 1) == LUA_TUSERDATA && lua_getmetatable(L, 1)) {
+    const bool same = lua_rawequal(L, -1, lua_upvalueindex(1)) != 0;
+    lua_pop(L, 1);
+    if (same) return lua_touserdata(L, 1);
+  }
+  return luaL_checkudata(L, 1, enqueue_context_type);
+}
+
 // Argument 1 as an object of the running on_enqueue call, or a Lua error.
 const request_handle& live_context(lua_State* L) {
-  const auto* block =
-      static_cast<const context_block*>(luaL_checkudata(L, 1, enqueue_context_type));
+  const auto* block = static_cast<const context_block*>(context_udata(L));
   // debug.setmetatable can give the metatable to a userdata of another size.
   if (lua_objlen(L, 1) != sizeof(context_block))
     luaL_argerror(L, 1, "quillharbor.enqueue_context expected, got a foreign userdata");
@@ -79,10 +91,15 @@ int bytes_sent(lua_State* L) { return push_field(L, live_log_record(L).dwBytesSe
 int bytes_recvd(lua_State* L) { return push_field(L, live_log_record(L).dwBytesRecvd); }
 int process_time(lua_State* L) { return push_field(L, live_log_record(L).msTimeForProcessing); }
 
+// One value per name, in order: a script that reads several pays for one call.
+// Every name is checked before the first is read.
 int server_variable(lua_State* L) {
   const request_handle& handle = live_context(L);
-  const char* name = luaL_checkstring(L, 2);
-  return push_server_variable(L, handle.filter_context, name);
+  const int last = lua_gettop(L) < 2 ? 2 : lua_gettop(L);
+  for (int i = 2; i <= last; ++i) luaL_checkstring(L, i);
+  luaL_checkstack(L, last - 1, "too many server variables");
+  for (int i = 2; i <= last; ++i) push_server_variable(L, handle.filter_context, lua_tostring(L, i));
+  return last - 1;
 }
 
 const luaL_Reg methods[] = {
@@ -107,7 +124,12 @@ void register_enqueue_context(lua_State* L) {
   lua_pushstring(L, "__index");
   lua_pushvalue(L, -2);
   lua_settable(L, -3);
-  luaL_register(L, nullptr, methods);
+  // [mt] -> [mt]: each method holds the metatable as its upvalue.
+  for (const luaL_Reg* method = methods; method->name != nullptr; ++method) {
+    lua_pushvalue(L, -1);
+    lua_pushcclosure(L, method->func, 1);
+    lua_setfield(L, -2, method->name);
+  }
   luaL_register(L, "enqueue_context", functions);
   lua_pop(L, 2);
 }

@@ -14,6 +14,16 @@ void copy_bytes(char* to, std::string_view from) noexcept {
 
 std::string_view up_to_nul(std::string_view text) noexcept { return text.substr(0, text.find('\0')); }
 
+// The key's first eight bytes, big-endian, zero-padded: keys hold no NUL, so
+// unequal prefixes order as the keys do, and equal ones of keys up to eight
+// bytes mean equal keys.
+std::uint64_t order_prefix(std::string_view key) noexcept {
+  std::uint64_t prefix = 0;
+  for (std::size_t i = 0; i < 8; ++i)
+    prefix = prefix << 8 | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0U);
+  return prefix;
+}
+
 }  // namespace
 
 std::map<std::string, std::string> record::fields() const {
@@ -58,7 +68,8 @@ void record_builder::add(std::string_view key, std::string_view value) {
   copy_bytes(bytes_ + byte_count_, key);
   copy_bytes(bytes_ + byte_count_ + key.size(), value);
   pairs_[pair_count_] = {static_cast<std::uint32_t>(byte_count_), static_cast<std::uint32_t>(key.size()),
-                         static_cast<std::uint32_t>(value.size()), static_cast<std::uint32_t>(pair_count_)};
+                         static_cast<std::uint32_t>(value.size()), static_cast<std::uint32_t>(pair_count_),
+                         order_prefix(key)};
   ++pair_count_;
   byte_count_ += key.size() + value.size();
 }
@@ -67,11 +78,13 @@ record* record_builder::build() {
   const auto key_of = [this](const pending& p) { return std::string_view(bytes_ + p.offset, p.key_length); };
   // Equal keys stay in visiting order, so the last of each run is the one kept.
   std::sort(pairs_, pairs_ + pair_count_, [&key_of](const pending& a, const pending& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
     const int order = key_of(a).compare(key_of(b));
     return order != 0 ? order < 0 : a.sequence < b.sequence;
   });
   const auto replaced = [&](std::size_t i) {
-    return i + 1 < pair_count_ && key_of(pairs_[i]) == key_of(pairs_[i + 1]);
+    return i + 1 < pair_count_ && pairs_[i].prefix == pairs_[i + 1].prefix &&
+           key_of(pairs_[i]) == key_of(pairs_[i + 1]);
   };
   std::size_t kept = 0;
   std::size_t kept_bytes = 0;

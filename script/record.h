@@ -98,6 +98,7 @@ class record_builder {
     std::uint32_t key_length;
     std::uint32_t value_length;
     std::uint32_t sequence;
+    std::uint64_t prefix;  // orders most pairs without reading their keys
   };
   static constexpr std::size_t inline_pairs = 16;
   static constexpr std::size_t inline_bytes = 512;

@@ -64,11 +64,16 @@ function on_enqueue(handle)
   }
 end
 
+-- Slow requests come in bursts: the clock's text is made once per second.
+local last_seen, last_seen_text
 function on_dequeue(f)
   count = count + 1
   local target = f.url
   if f.query ~= "" then target = target .. "?" .. f.query end
-  local seen = os.date("!%Y-%m-%dT%H:%M:%SZ", tonumber(f.seen))
+  if f.seen ~= last_seen then
+    last_seen, last_seen_text = f.seen, os.date("!%Y-%m-%dT%H:%M:%SZ", tonumber(f.seen))
+  end
+  local seen = last_seen_text
   out:write(string.format("%s %6s ms  %s  %s %s  %s  %q\n",
                           seen, f.ms, f.status, f.method, target, f.client, f.agent))
   out:flush() -- one line at a time: the file is worth watching while it grows

@@ -219,6 +219,19 @@ TEST(records, sort_keys_by_unsigned_bytes_shorter_prefix_first) {
   EXPECT_EQ(r->fields().at("a"), "last");
 }
 
+// Keys alike in their first eight bytes are told apart by the rest.
+TEST(records, order_keys_alike_in_their_first_eight_bytes) {
+  record_builder builder;
+  for (const char* key : {"status_b", "status_ab", "status_a\xff", "status", "status_a", "status_ab"})
+    builder.add(key, key);
+  builder.add("status_a", "last");
+  const std::unique_ptr<record> r(builder.build());
+  std::vector<std::string> keys;
+  for (const record::field f : *r) keys.push_back(std::string(f.key));
+  EXPECT_EQ(keys, (std::vector<std::string>{"status", "status_a", "status_ab", "status_a\xff", "status_b"}));
+  EXPECT_EQ(r->fields().at("status_a"), "last");
+}
+
 TEST(records, an_empty_one_has_no_fields) {
   const std::unique_ptr<record> made(record_builder().build());
   const std::unique_ptr<record> plain(new record);

@@ -267,6 +267,27 @@ TEST(foreign_userdata, with_the_objects_metatable_is_never_read) {
       "bad argument #1 to '?' (quillharbor.enqueue_context expected, got a foreign userdata)");
 }
 
+// The methods know their metatable by identity; a table or a light userdata
+// that carries it is still refused, with the messages it always had.
+TEST(foreign_values, with_the_objects_metatable_are_refused) {
+  opened_script s(
+      "function on_enqueue(h)\n"
+      "  local mt = debug.getregistry()['quillharbor.enqueue_context']\n"
+      "  debug.setmetatable(h, mt)\n"
+      "  local light = select(2, pcall(mt.server_variable, h, 'URL'))\n"
+      "  debug.setmetatable(h, nil)\n"
+      "  return true, {t = select(2, pcall(mt.http_status, setmetatable({}, mt))), l = light}\n"
+      "end\n");
+  fake_server server;
+  record* out = nullptr;
+  ASSERT_TRUE(run_on_enqueue(s.state(), &server.handle, out));
+  const std::unique_ptr<record> made(out);
+  EXPECT_EQ(made->fields().at("t"),
+            "bad argument #1 to '?' (quillharbor.enqueue_context expected, got table)");
+  EXPECT_EQ(made->fields().at("l"),
+            "bad argument #1 to '?' (quillharbor.enqueue_context expected, got a foreign userdata)");
+}
+
 TEST(hostile_hooks, that_raise_on_every_call_fail_each_callback_cleanly) {
   opened_script s(
       "function on_init() debug.sethook(function() error('hooked', 0) end, 'c') return true end\n"

@@ -159,6 +159,20 @@ INSTANTIATE_TEST_SUITE_P(
         request_case{"return ctx:server_variable({})",
                      "error: bad argument #1 to 'server_variable' (string expected, got table)"}));
 
+// Several names at once: one value for each, in order; a bad name anywhere
+// fails the call with its own argument number.
+INSTANTIATE_TEST_SUITE_P(
+    several_server_variables, request_reads,
+    testing::Values(
+        request_case{"return table.concat({ctx:server_variable('SERVER_NAME', 5, 'EMPTY', "
+                     "'NO_SUCH_VARIABLE', 'WITH_NUL')}, '|')",
+                     "example|five|||left"},
+        request_case{"return select('#', ctx:server_variable('SERVER_NAME', 'EMPTY'))", "2"},
+        request_case{"return ctx:server_variable('SERVER_NAME', {})",
+                     "error: bad argument #2 to 'server_variable' (string expected, got table)"},
+        request_case{"return ctx:server_variable('SERVER_NAME', 'EMPTY', nil)",
+                     "error: bad argument #3 to 'server_variable' (string expected, got nil)"}));
+
 class new_refuses : public testing::TestWithParam<const char*> {};
 
 TEST_P(new_refuses, what_is_not_a_light_userdata) {
