@@ -29,18 +29,12 @@
 -- character; the plain ones are in the server's code page.
 local OUTPUT = "requests.jsonl"
 
--- The server variables to keep, by their JSON names. Adding one means a line
--- here and two in on_enqueue.
-local VARIABLES = {
-  method = "REQUEST_METHOD",
-  url = "UNICODE_URL",
-  query = "QUERY_STRING",
-  client = "REMOTE_ADDR",
-  user = "UNICODE_REMOTE_USER",
-  host = "HTTP_HOST",
-  agent = "HTTP_USER_AGENT",
-  referer = "HTTP_REFERER",
-}
+-- The server variables to keep, each named after its JSON key. Adding one
+-- means a name here, one in on_enqueue's server_variable call and one in its
+-- line.
+local METHOD, URL, QUERY = "REQUEST_METHOD", "UNICODE_URL", "QUERY_STRING"
+local CLIENT, USER, HOST = "REMOTE_ADDR", "UNICODE_REMOTE_USER", "HTTP_HOST"
+local AGENT, REFERER = "HTTP_USER_AGENT", "HTTP_REFERER"
 
 local out -- the open file; exists in the main state only
 
@@ -166,7 +160,7 @@ local function number(x) return remember("number", x, whole_text(x)) end
 
 -- Requests come many to a second: the clock's text is made once per second
 -- (each state has an os.date of its own, safe on request threads).
-local date, last_logged, last_date = os.date, nil, nil
+local date, now, last_logged, last_date = os.date, os.time, nil, nil
 local function logged(seconds)
   if seconds ~= last_logged then
     last_logged, last_date = seconds, date("!%Y-%m-%dT%H:%M:%SZ", seconds)
@@ -189,14 +183,15 @@ end
 -- thread makes all of the line after "n": the worker is one thread for all
 -- requests, and a record of one field costs it and the filter far less to
 -- carry than one of fourteen. on_dequeue puts the record number before it.
+local new_context = enqueue_context.new
 function on_enqueue(handle)
-  local ctx = enqueue_context.new(handle)
-  local v, t, u = VARIABLES, texts, numbers
+  local ctx = new_context(handle)
+  local t, u = texts, numbers
   local status, win32, sent, recvd, ms =
     ctx:http_status(), ctx:win32_status(), ctx:bytes_sent(), ctx:bytes_recvd(), ctx:process_time()
   -- One call for all the names, one value each ("" when the request had none).
   local method, url, query, client, user, host, agent, referer = ctx:server_variable(
-    v.method, v.url, v.query, v.client, v.user, v.host, v.agent, v.referer)
+    METHOD, URL, QUERY, CLIENT, USER, HOST, AGENT, REFERER)
   return true, {
     after_n = ',"status":' .. (u[status] or number(status)) ..
       ',"win32_status":' .. (u[win32] or number(win32)) ..
@@ -204,7 +199,7 @@ function on_enqueue(handle)
       ',"bytes_recvd":' .. (u[recvd] or number(recvd)) ..
       ',"time_ms":' .. (u[ms] or number(ms)) ..
       -- When the filter saw the request (when replaying: the replay's time).
-      ',"logged":"' .. logged(os.time()) ..
+      ',"logged":"' .. logged(now()) ..
       '","method":"' .. (t[method] or text(method)) ..
       '","url":"' .. (t[url] or text(url)) ..
       '","query":"' .. (t[query] or text(query)) ..
