@@ -62,4 +62,19 @@ TEST(log_text_to_utf16le, takes_what_is_not_utf8_as_latin1) {
   EXPECT_EQ(log_text_to_utf16le("\xC3\xA9\xE9\xEF\xBF\xBD\xC0"), std::string("\xE9\0\xE9\0\xFD\xFF\xC0\0", 8));
 }
 
+// Into a buffer: the same bytes when they fit, whichever way it counts them
+// first (a four-byte sequence gives four); the buffer untouched when not.
+TEST(log_text_to_utf16le, writes_into_a_buffer_only_what_fits) {
+  const std::string texts[] = {"", "/caf\xC3\xA9\xE9", "\xF0\x9F\x98\x80\xF0\x9F\x98\x80"};
+  for (const std::string& text : texts) {
+    const std::string expected = log_text_to_utf16le(text);
+    for (std::size_t room : {expected.size(), 2 * text.size(), expected.size() - (expected.empty() ? 0 : 1)}) {
+      std::string out(room, '#');
+      EXPECT_EQ(log_text_to_utf16le(text, &out[0], room), expected.size()) << text << " in " << room;
+      EXPECT_EQ(out, room >= expected.size() ? expected + std::string(room - expected.size(), '#') : std::string(room, '#'))
+          << text << " in " << room;
+    }
+  }
+}
+
 }  // namespace
