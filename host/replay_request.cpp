@@ -184,7 +184,8 @@ constexpr std::size_t kept_headers = 256;
 
 // IIS answers these in UTF-16, ended by two zero bytes.
 bool is_wide_name(std::string_view name) {
-  return name.size() >= 8 && same_name(name.substr(0, 8), "UNICODE_");
+  // The first letter turns most names away before any comparison.
+  return name.size() >= 8 && ascii_upper(name[0]) == 'U' && same_name(name.substr(0, 8), "UNICODE_");
 }
 
 // The variable whose UTF-16 form a UNICODE_ name asks for; IIS offers the
@@ -325,8 +326,10 @@ BOOL WINAPI replay_get_server_variable(HTTP_FILTER_CONTEXT* context, LPSTR name,
     platform::set_last_error_buffer_too_small();
     return FALSE;
   }
-  if (!wide) std::memcpy(buffer, value->data(), value_size);
-  std::memset(static_cast<char*>(buffer) + value_size, 0, terminator);
+  char* const out = static_cast<char*>(buffer);
+  if (!wide) std::memcpy(out, value->data(), value_size);
+  out[value_size] = '\0';
+  if (wide) out[value_size + 1] = '\0';
   *size = static_cast<DWORD>(needed);
   return TRUE;
 }

@@ -65,6 +65,11 @@ std::uint32_t next_code_point(std::string_view text, std::size_t i, std::size_t&
 template <class Put>
 void for_each_unit(std::string_view text, bool latin1_fallback, Put put) {
   for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {  // most of a log's text, without a call
+      put(static_cast<unsigned char>(text[i]));
+      length = 1;
+      continue;
+    }
     std::uint32_t c = next_code_point(text, i, length);
     if (latin1_fallback && c == replacement && length == 1) c = static_cast<unsigned char>(text[i]);
     if (c < 0x10000) {
