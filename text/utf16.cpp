@@ -88,8 +88,19 @@ std::size_t utf16le_to_utf8(const unsigned char* in, std::size_t bytes, char* ou
   char* const start = out;
   std::size_t i = 0;
   while (i + 1 < bytes) {
+    // Four ASCII units at once: most of a URL or a user name.
+    if (i + 8 <= bytes && (in[i] | in[i + 2] | in[i + 4] | in[i + 6]) < 0x80 &&
+        (in[i + 1] | in[i + 3] | in[i + 5] | in[i + 7]) == 0) {
+      for (std::size_t k = 0; k < 8; k += 2) *out++ = static_cast<char>(in[i + k]);
+      i += 8;
+      continue;
+    }
     std::uint32_t c = unit_at(in, i);
     i += 2;
+    if (c < 0x80) {  // most of a URL or a user name
+      *out++ = static_cast<char>(c);
+      continue;
+    }
     if (is_high_surrogate(c) && i + 1 < bytes && is_low_surrogate(unit_at(in, i))) {
       c = 0x10000 + ((c - 0xD800) << 10) + (unit_at(in, i) - 0xDC00);
       i += 2;
