@@ -32,6 +32,8 @@ TEST(utf16le_to_utf8, converts_each_length_and_replaces_what_is_broken) {
       {"a high surrogate last", "\x3D\xD8", replacement},
       {"two high surrogates", std::string("\x3D\xD8\x3D\xD8\x00\xDE", 6), replacement + "\xF0\x9F\x98\x80"},
       {"an odd byte count", std::string("a\0b", 3), "a" + replacement},
+      {"ASCII runs beside others", std::string("/\0a\0b\0c\0\xE9\0d\0e\0f\0g\0h\0i\0j\0k\0\x3D\xD8", 28),
+       "/abc\xC3\xA9" "defghijk" + replacement},
   };
   for (const conversion_case& c : cases) {
     EXPECT_EQ(to_utf8(c.utf16le), c.utf8) << c.what;
