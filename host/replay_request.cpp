@@ -123,9 +123,15 @@ constexpr std::size_t known_index(std::string_view name) {
   }
 }
 
+// In upper case and in lower, as the letter it picks by must be read either way.
 constexpr bool known_index_finds_every_name() {
-  for (std::size_t i = 0; i < replay_request::known_count; ++i)
-    if (known_index(known_names[i]) != i) return false;
+  for (std::size_t i = 0; i < replay_request::known_count; ++i) {
+    const std::string_view name = known_names[i];
+    char lower[16] = {};
+    for (std::size_t k = 0; k < name.size(); ++k)
+      lower[k] = name[k] >= 'A' && name[k] <= 'Z' ? static_cast<char>(name[k] - 'A' + 'a') : name[k];
+    if (known_index(name) != i || known_index(std::string_view(lower, name.size())) != i) return false;
+  }
   return true;
 }
 static_assert(known_index_finds_every_name(), "known_index misses a variable");
