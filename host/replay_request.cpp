@@ -21,6 +21,12 @@ constexpr bool same_ignoring_case(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Names asked are nearly always in upper case already: their bytes are
+// compared at once, and letter by letter only when they differ.
+constexpr bool same_name(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && (a == b || same_ignoring_case(a, b));
+}
+
 // The fields a request is made of, found in one pass over the entry: the first
 // field of each name counts, as log_entry::find would give it. The numbers of
 // the record come first, then the texts of the variables, cs-host last.
@@ -92,28 +98,40 @@ constexpr std::string_view known_names[replay_request::known_count] = {
     "URL", "QUERY_STRING", "LOCAL_ADDR", "SERVER_PORT", "SERVER_NAME", "SERVER_PROTOCOL"};
 
 // The always-known variable a name asks for, or known_count: by the name's
-// length first, as a script's every server_variable call asks.
+// length and one letter, which leave a single name to compare, as a script's
+// every server_variable call asks.
 constexpr std::size_t known_index(std::string_view name) {
-  auto first_of = [name](std::initializer_list<known_variable> candidates) {
-    for (known_variable v : candidates)
-      if (same_ignoring_case(known_names[v], name)) return static_cast<std::size_t>(v);
-    return replay_request::known_count;
+  auto only = [name](known_variable v) {
+    return same_name(known_names[v], name) ? static_cast<std::size_t>(v) : replay_request::known_count;
   };
   switch (name.size()) {
-    case 3: return first_of({url});
-    case 9: return first_of({auth_user});
-    case 10: return first_of({logon_user, local_addr});
-    case 11: return first_of({remote_addr, remote_host, remote_user, server_port, server_name});
-    case 12: return first_of({query_string});
-    case 14: return first_of({request_method});
-    case 15: return first_of({server_protocol});
+    case 3: return only(url);
+    case 9: return only(auth_user);
+    case 10: return only(ascii_upper(name[2]) == 'G' ? logon_user : local_addr);
+    case 11:
+      switch (ascii_upper(name[7])) {  // REMOTE_[A]DDR, SERVER_[P]ORT, ...
+        case 'A': return only(remote_addr);
+        case 'H': return only(remote_host);
+        case 'U': return only(remote_user);
+        case 'P': return only(server_port);
+        default: return only(server_name);
+      }
+    case 12: return only(query_string);
+    case 14: return only(request_method);
+    case 15: return only(server_protocol);
     default: return replay_request::known_count;
   }
 }
 
+// In upper case and in lower, as the letter it picks by must be read either way.
 constexpr bool known_index_finds_every_name() {
-  for (std::size_t i = 0; i < replay_request::known_count; ++i)
-    if (known_index(known_names[i]) != i) return false;
+  for (std::size_t i = 0; i < replay_request::known_count; ++i) {
+    const std::string_view name = known_names[i];
+    char lower[16] = {};
+    for (std::size_t k = 0; k < name.size(); ++k)
+      lower[k] = name[k] >= 'A' && name[k] <= 'Z' ? static_cast<char>(name[k] - 'A' + 'a') : name[k];
+    if (known_index(name) != i || known_index(std::string_view(lower, name.size())) != i) return false;
+  }
   return true;
 }
 static_assert(known_index_finds_every_name(), "known_index misses a variable");
@@ -172,7 +190,8 @@ constexpr std::size_t kept_headers = 256;
 
 // IIS answers these in UTF-16, ended by two zero bytes.
 bool is_wide_name(std::string_view name) {
-  return name.size() >= 8 && same_ignoring_case(name.substr(0, 8), "UNICODE_");
+  // The first letter turns most names away before any comparison.
+  return name.size() >= 8 && ascii_upper(name[0]) == 'U' && same_name(name.substr(0, 8), "UNICODE_");
 }
 
 // The variable whose UTF-16 form a UNICODE_ name asks for; IIS offers the
@@ -181,9 +200,9 @@ bool is_wide_name(std::string_view name) {
 // UTF-8, or in the server's code page when it was set to write so.
 std::string_view wide_source(std::string_view name) {
   const std::string_view base = name.substr(8);
-  if (same_ignoring_case(base, "PATH_INFO")) return "URL";
+  if (same_name(base, "PATH_INFO")) return "URL";
   for (std::string_view known : {"URL", "REMOTE_USER", "AUTH_USER", "LOGON_USER"})
-    if (same_ignoring_case(base, known)) return known;
+    if (same_name(base, known)) return known;
   return std::string_view();  // none: no such variable
 }
 
@@ -284,7 +303,7 @@ std::optional<std::string_view> replay_request::variable(std::string_view name) 
   const std::size_t known = known_index(name);
   if (known < known_count) return view(known_[known]);
   for (const header& h : headers_)
-    if (same_ignoring_case(view(h.name), name)) return view(h.value);
+    if (same_name(view(h.name), name)) return view(h.value);
   return std::nullopt;
 }
 
@@ -300,26 +319,23 @@ BOOL WINAPI replay_get_server_variable(HTTP_FILTER_CONTEXT* context, LPSTR name,
     platform::set_last_error_no_such_variable();
     return FALSE;
   }
-  // Made only when asked for: most scripts read none of them.
-  std::string utf16;
-  if (wide) {
-    try {
-      utf16 = log_text_to_utf16le(*value);
-    } catch (...) {
-      return FALSE;
-    }
-    value = utf16;
-  }
+  const std::size_t room = buffer != nullptr ? *size : 0;
   const std::size_t terminator = wide ? 2 : 1;
-  const std::uint64_t needed = value->size() + terminator;
+  // UTF-16 straight into the buffer when it fits, which it leaves alone otherwise.
+  const std::size_t value_size =
+      wide ? log_text_to_utf16le(*value, static_cast<char*>(buffer), room < terminator ? 0 : room - terminator)
+           : value->size();
+  const std::uint64_t needed = value_size + terminator;
   if (needed > dword_max) return FALSE;
-  if (buffer == nullptr || *size < needed) {
+  if (needed > room) {
     *size = static_cast<DWORD>(needed);
     platform::set_last_error_buffer_too_small();
     return FALSE;
   }
-  std::memcpy(buffer, value->data(), value->size());
-  std::memset(static_cast<char*>(buffer) + value->size(), 0, terminator);
+  char* const out = static_cast<char*>(buffer);
+  if (!wide) std::memcpy(out, value->data(), value_size);
+  out[value_size] = '\0';
+  if (wide) out[value_size + 1] = '\0';
   *size = static_cast<DWORD>(needed);
   return TRUE;
 }

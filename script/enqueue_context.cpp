@@ -96,7 +96,9 @@ int process_time(lua_State* L) { return push_field(L, live_log_record(L).msTimeF
 int server_variable(lua_State* L) {
   const request_handle& handle = live_context(L);
   const int last = lua_gettop(L) < 2 ? 2 : lua_gettop(L);
-  for (int i = 2; i <= last; ++i) luaL_checkstring(L, i);
+  // A string needs no check; anything else is turned into one or raises.
+  for (int i = 2; i <= last; ++i)
+    if (lua_type(L, i) != LUA_TSTRING) luaL_checkstring(L, i);
   luaL_checkstack(L, last - 1, "too many server variables");
   for (int i = 2; i <= last; ++i) push_server_variable(L, handle.filter_context, lua_tostring(L, i));
   return last - 1;

@@ -1,7 +1,6 @@
 #include "script/server_variable.h"
 
 #include <atomic>
-#include <cctype>
 #include <cstring>
 #include <lua.hpp>
 
@@ -32,7 +31,16 @@ std::size_t narrow_length(const char* buffer, std::size_t size) {
 
 // Bytes before the first NUL unit; a last odd byte counts when there is none.
 std::size_t wide_length(const char* buffer, std::size_t size) {
-  for (std::size_t i = 0; i + 1 < size; i += 2)
+  // Four units at a time up to the word that holds a zero one: a unit u is
+  // zero exactly when (u - 1) & ~u has its top bit set.
+  constexpr std::uint64_t ones = 0x0001000100010001ull, tops = 0x8000800080008000ull;
+  std::size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    std::uint64_t units;
+    std::memcpy(&units, buffer + i, sizeof units);
+    if (((units - ones) & ~units & tops) != 0) break;
+  }
+  for (; i + 1 < size; i += 2)
     if (buffer[i] == 0 && buffer[i + 1] == 0) return i;
   return size;
 }
@@ -94,9 +102,11 @@ void set_variable_reading(const variable_reading& reading) noexcept {
 }
 
 bool is_wide_variable(const char* name) noexcept {
-  // The server compares names without regard to case.
-  for (const char* prefix = "UNICODE_"; *prefix != 0; ++prefix, ++name)
-    if (std::toupper(static_cast<unsigned char>(*name)) != *prefix) return false;
+  // The server compares names without regard to case; ASCII's only, whatever the locale.
+  for (const char* prefix = "UNICODE_"; *prefix != 0; ++prefix, ++name) {
+    const char c = *name >= 'a' && *name <= 'z' ? static_cast<char>(*name - 'a' + 'A') : *name;
+    if (c != *prefix) return false;
+  }
   return true;
 }
 

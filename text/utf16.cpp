@@ -32,20 +32,6 @@ char* put_utf8(std::uint32_t c, char* out) {
   return out;
 }
 
-void put_utf16le(std::uint32_t c, std::string& out) {
-  auto unit = [&out](std::uint32_t u) {
-    out += static_cast<char>(u & 0xFF);
-    out += static_cast<char>(u >> 8);
-  };
-  if (c < 0x10000) {
-    unit(c);
-  } else {
-    c -= 0x10000;
-    unit(0xD800 | c >> 10);
-    unit(0xDC00 | (c & 0x3FF));
-  }
-}
-
 // The code point of the sequence at text[i], and its length; replacement and
 // length 1 when it is not a valid sequence.
 std::uint32_t next_code_point(std::string_view text, std::size_t i, std::size_t& length) {
@@ -74,14 +60,47 @@ std::uint32_t next_code_point(std::string_view text, std::size_t i, std::size_t&
   return c;
 }
 
+// Calls put(unit) for each UTF-16 unit of `text`; with latin1_fallback, a
+// byte that starts no valid sequence stands for itself.
+template <class Put>
+void for_each_unit(std::string_view text, bool latin1_fallback, Put put) {
+  for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {  // most of a log's text, without a call
+      put(static_cast<unsigned char>(text[i]));
+      length = 1;
+      continue;
+    }
+    std::uint32_t c = next_code_point(text, i, length);
+    if (latin1_fallback && c == replacement && length == 1) c = static_cast<unsigned char>(text[i]);
+    if (c < 0x10000) {
+      put(c);
+    } else {
+      c -= 0x10000;
+      put(0xD800 | c >> 10);
+      put(0xDC00 | (c & 0x3FF));
+    }
+  }
+}
+
 }  // namespace
 
 std::size_t utf16le_to_utf8(const unsigned char* in, std::size_t bytes, char* out) noexcept {
   char* const start = out;
   std::size_t i = 0;
   while (i + 1 < bytes) {
+    // Four ASCII units at once: most of a URL or a user name.
+    if (i + 8 <= bytes && (in[i] | in[i + 2] | in[i + 4] | in[i + 6]) < 0x80 &&
+        (in[i + 1] | in[i + 3] | in[i + 5] | in[i + 7]) == 0) {
+      for (std::size_t k = 0; k < 8; k += 2) *out++ = static_cast<char>(in[i + k]);
+      i += 8;
+      continue;
+    }
     std::uint32_t c = unit_at(in, i);
     i += 2;
+    if (c < 0x80) {  // most of a URL or a user name
+      *out++ = static_cast<char>(c);
+      continue;
+    }
     if (is_high_surrogate(c) && i + 1 < bytes && is_low_surrogate(unit_at(in, i))) {
       c = 0x10000 + ((c - 0xD800) << 10) + (unit_at(in, i) - 0xDC00);
       i += 2;
@@ -99,12 +118,21 @@ namespace {
 std::string to_utf16le(std::string_view utf8, bool latin1_fallback) {
   std::string out;
   out.reserve(utf8.size() * 2);
-  for (std::size_t i = 0, length = 0; i < utf8.size(); i += length) {
-    std::uint32_t c = next_code_point(utf8, i, length);
-    if (latin1_fallback && c == replacement && length == 1) c = static_cast<unsigned char>(utf8[i]);
-    put_utf16le(c, out);
-  }
+  for_each_unit(utf8, latin1_fallback, [&out](std::uint32_t unit) {
+    out += static_cast<char>(unit & 0xFF);
+    out += static_cast<char>(unit >> 8);
+  });
   return out;
+}
+
+// Writes log_text_to_utf16le's bytes to out, which has room for them; their size.
+std::size_t write_units(std::string_view text, char* out) noexcept {
+  char* const start = out;
+  for_each_unit(text, true, [&out](std::uint32_t unit) {
+    *out++ = static_cast<char>(unit & 0xFF);
+    *out++ = static_cast<char>(unit >> 8);
+  });
+  return static_cast<std::size_t>(out - start);
 }
 
 }  // namespace
@@ -112,3 +140,12 @@ std::string to_utf16le(std::string_view utf8, bool latin1_fallback) {
 std::string utf8_to_utf16le(std::string_view utf8) { return to_utf16le(utf8, false); }
 
 std::string log_text_to_utf16le(std::string_view text) { return to_utf16le(text, true); }
+
+std::size_t log_text_to_utf16le(std::string_view text, char* out, std::size_t room) noexcept {
+  // No byte gives more than two: most text is written at once, without a count first.
+  if (text.size() <= room / 2) return write_units(text, out);
+  std::size_t size = 0;
+  for_each_unit(text, true, [&size](std::uint32_t) { size += 2; });
+  if (size <= room) write_units(text, out);
+  return size;
+}

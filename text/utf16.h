@@ -24,3 +24,7 @@ std::string utf8_to_utf16le(std::string_view utf8);
 // As utf8_to_utf16le, but a byte that starts no valid sequence stands for
 // itself as Latin-1: a log written in a Western code page rather than UTF-8.
 std::string log_text_to_utf16le(std::string_view text);
+
+// log_text_to_utf16le's bytes written to `out` when they fit its `room` bytes,
+// which it leaves untouched otherwise; returns how many bytes they are.
+std::size_t log_text_to_utf16le(std::string_view text, char* out, std::size_t room) noexcept;

@@ -32,6 +32,8 @@ TEST(utf16le_to_utf8, converts_each_length_and_replaces_what_is_broken) {
       {"a high surrogate last", "\x3D\xD8", replacement},
       {"two high surrogates", std::string("\x3D\xD8\x3D\xD8\x00\xDE", 6), replacement + "\xF0\x9F\x98\x80"},
       {"an odd byte count", std::string("a\0b", 3), "a" + replacement},
+      {"ASCII runs beside others", std::string("/\0a\0b\0c\0\xE9\0d\0e\0f\0g\0h\0i\0j\0k\0\x3D\xD8", 28),
+       "/abc\xC3\xA9" "defghijk" + replacement},
   };
   for (const conversion_case& c : cases) {
     EXPECT_EQ(to_utf8(c.utf16le), c.utf8) << c.what;
@@ -60,6 +62,21 @@ TEST(utf8_to_utf16le, converts_back_and_replaces_what_is_not_utf8) {
 
 TEST(log_text_to_utf16le, takes_what_is_not_utf8_as_latin1) {
   EXPECT_EQ(log_text_to_utf16le("\xC3\xA9\xE9\xEF\xBF\xBD\xC0"), std::string("\xE9\0\xE9\0\xFD\xFF\xC0\0", 8));
+}
+
+// Into a buffer: the same bytes when they fit, whichever way it counts them
+// first (a four-byte sequence gives four); the buffer untouched when not.
+TEST(log_text_to_utf16le, writes_into_a_buffer_only_what_fits) {
+  const std::string texts[] = {"", "/caf\xC3\xA9\xE9", "\xF0\x9F\x98\x80\xF0\x9F\x98\x80"};
+  for (const std::string& text : texts) {
+    const std::string expected = log_text_to_utf16le(text);
+    for (std::size_t room : {expected.size(), 2 * text.size(), expected.size() - (expected.empty() ? 0 : 1)}) {
+      std::string out(room, '#');
+      EXPECT_EQ(log_text_to_utf16le(text, &out[0], room), expected.size()) << text << " in " << room;
+      EXPECT_EQ(out, room >= expected.size() ? expected + std::string(room - expected.size(), '#') : std::string(room, '#'))
+          << text << " in " << room;
+    }
+  }
 }
 
 }  // namespace
