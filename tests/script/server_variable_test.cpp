@@ -5,6 +5,7 @@
 #include <cstring>
 #include <lua.hpp>
 #include <string>
+#include <vector>
 
 #include "platform/last_error.h"
 #include "script/server_variable.h"
@@ -38,7 +39,7 @@ struct sized_server {
 
 void count(void* over) noexcept { ++*static_cast<int*>(over); }
 
-std::string repeat(const char* piece, std::size_t times) {
+std::string repeat(const std::string& piece, std::size_t times) {
   std::string out;
   for (std::size_t i = 0; i < times; ++i) out += piece;
   return out;
@@ -97,6 +98,29 @@ TEST(server_variable, size_rules) {
     EXPECT_EQ(over, 2 * c.over_limit);
   }
   set_variable_reading({});
+}
+
+// A UNICODE_ value ends at its first zero unit, wherever it falls in the
+// words the terminator is looked for in; zero bytes that straddle two units
+// end nothing.
+TEST(server_variable, wide_value_ends_at_its_first_zero_unit) {
+  struct wide_case {
+    std::string answered;  // UTF-16LE, before the server's terminator
+    std::string read;
+  };
+  std::vector<wide_case> cases;
+  for (std::size_t units = 0; units <= 9; ++units)
+    cases.push_back({repeat(std::string("A\0", 2), units), std::string(units, 'A')});
+  cases.push_back({std::string("\0\x01" "A\0", 4), "\xC4\x80" "A"});        // bytes 00 01 41 00
+  cases.push_back({std::string("A\0B\0\0\0C\0D\0E\0", 12), "AB"});      // a zero unit inside
+  for (const wide_case& c : cases) {
+    SCOPED_TRACE(c.read);
+    sized_server server;
+    server.value = c.answered;
+    server.context.ServerContext = &server;
+    server.context.GetServerVariable = &sized_server::answer;
+    EXPECT_TRUE(get_server_variable(&server.context, "UNICODE_URL") == c.read);
+  }
 }
 
 }  // namespace
