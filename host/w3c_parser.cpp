@@ -1,5 +1,6 @@
 #include "host/w3c_parser.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -27,15 +28,34 @@ constexpr std::string_view w3c_plain_names[] = {"date", "time", "time-taken", "b
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-// Where the word from i ends: at the next blank or the line's end. IIS
-// separates with spaces; tabs are looked for only in a line that has some.
-std::size_t word_end(std::string_view line, std::size_t i, bool tabs) {
-  const std::size_t space = line.find(' ', i);
-  const std::size_t end = space == std::string_view::npos ? line.size() : space;
-  if (!tabs) return end;
-  const std::size_t tab = line.substr(0, end).find('\t', i);
-  return tab == std::string_view::npos ? end : tab;
-}
+// Where words end: at the next blank or the line's end. IIS separates with
+// spaces; tabs are looked for only in a line that has some. The next space and
+// the next tab found serve every word before them, so a line is searched once
+// for each, whatever its mix of the two.
+class word_ends {
+ public:
+  explicit word_ends(std::string_view line)
+      : line_(line), tab_(line.find('\t') == std::string_view::npos ? line.size() : unsearched) {}
+
+  // The end of the word that starts at i.
+  std::size_t from(std::size_t i) { return std::min(next(' ', i, space_), next('\t', i, tab_)); }
+
+ private:
+  static constexpr std::size_t unsearched = std::string_view::npos;
+
+  // The first c at or after i, or the line's size; `found` keeps the last answer.
+  std::size_t next(char c, std::size_t i, std::size_t& found) {
+    if (found == unsearched || found < i) {
+      found = line_.find(c, i);
+      if (found == std::string_view::npos) found = line_.size();
+    }
+    return found;
+  }
+
+  std::string_view line_;
+  std::size_t space_ = unsearched;
+  std::size_t tab_;
+};
 
 bool starts_with(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -69,7 +89,7 @@ bool is_header_name(std::string_view name) {
 // before it, so a line of many quotes is split in one pass.
 void split_values(std::string_view line, std::vector<std::string_view>& values) {
   values.clear();
-  const bool tabs = line.find('\t') != std::string_view::npos;
+  word_ends ends(line);
   constexpr std::size_t unsearched = 0;  // no quote can end a value at 0
   std::size_t next_end = unsearched;
   std::size_t i = 0;
@@ -85,7 +105,7 @@ void split_values(std::string_view line, std::vector<std::string_view>& values) 
       }
       if (next_end != std::string_view::npos) i = next_end + 1;
     }
-    i = word_end(line, i, tabs);  // also an unclosed quote's word
+    i = ends.from(i);  // also an unclosed quote's word
     values.push_back(line.substr(start, i - start));
   }
 }

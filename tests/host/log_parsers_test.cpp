@@ -121,6 +121,10 @@ TEST(w3c_parser, quoted_values_hold_blanks_and_custom_fields_are_headers) {
   EXPECT_EQ(value_of(entry, "cs-uri-stem"), "/t");
   EXPECT_EQ(value_of(entry, "cs(user-agent)"), "a b");
   EXPECT_EQ(value_of(entry, "cs(x-forwarded-for)"), "10.0.0.1");
+  // A space found far ahead serves the tab-parted words before it.
+  ASSERT_EQ(parser.parse("/t\t200\tua\tc=1 10.0.0.1", entry).kind, line_kind::request);
+  EXPECT_EQ(value_of(entry, "cs(cookie)"), "c=1");
+  EXPECT_EQ(value_of(entry, "cs(x-forwarded-for)"), "10.0.0.1");
   // An unclosed quote is an ordinary word.
   ASSERT_EQ(parser.parse(R"(/a 200 "Mozilla/5.0 c d)", entry).kind, line_kind::request);
   EXPECT_EQ(value_of(entry, "cs(user-agent)"), "\"Mozilla/5.0");
