@@ -188,6 +188,10 @@ std::size_t text_size(const request_fields& fields) {
 constexpr std::size_t kept_text_bytes = 64 * 1024;
 constexpr std::size_t kept_headers = 256;
 
+// Up to this many headers a new one is compared with each; beyond, they are
+// looked up in a set, so that a log of thousands of columns stays linear.
+constexpr std::size_t few_headers = 16;
+
 // IIS answers these in UTF-16, ended by two zero bytes.
 bool is_wide_name(std::string_view name) {
   // The first letter turns most names away before any comparison.
@@ -246,6 +250,7 @@ bool replay_request::fill(const log_entry& entry, std::string& problem) {
   text_[0] = '\0';
   used_ = 1;
   headers_.clear();
+  header_names_.clear();
 
   known_[remote_addr] = known_[remote_host] = append(fields.or_empty(c_ip));
   known_[remote_user] = known_[auth_user] = known_[logon_user] = append(fields.or_empty(cs_username));
@@ -275,6 +280,7 @@ void replay_request::release_long_line() noexcept {
   if (text_.capacity() <= kept_text_bytes && headers_.capacity() <= kept_headers) return;
   std::string().swap(text_);
   std::vector<header>().swap(headers_);
+  std::unordered_set<std::string_view>().swap(header_names_);
   for (piece& p : known_) p = piece{};
   reset_records();
 }
@@ -292,8 +298,14 @@ replay_request::piece replay_request::append(std::string_view value) {
 // False when the request has that header already: the first counts.
 bool replay_request::add_header(std::string_view field, std::string_view value) {
   const piece name{used_, write_header_name(&text_[used_], field)};
-  for (const header& known : headers_)
-    if (view(known.name) == view(name)) return false;
+  if (headers_.size() < few_headers) {
+    for (const header& known : headers_)
+      if (view(known.name) == view(name)) return false;
+  } else {
+    if (header_names_.empty())
+      for (const header& known : headers_) header_names_.insert(view(known.name));
+    if (!header_names_.insert(view(name)).second) return false;
+  }
   used_ += name.size;
   headers_.push_back({name, append(value)});
   return true;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "host/log_entry.h"
@@ -63,6 +64,7 @@ class replay_request {
   std::size_t used_ = 0;  // of text_, which is sized beforehand
   piece known_[known_count];
   std::vector<header> headers_;  // the request headers it carried, first come first
+  std::unordered_set<std::string_view> header_names_;  // theirs, once there are many
   HTTP_FILTER_CONTEXT context_{};
   HTTP_FILTER_LOG log_{};
 };

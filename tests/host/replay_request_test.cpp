@@ -130,6 +130,18 @@ TEST(replay_request, filled_again_it_keeps_nothing_of_the_last_request) {
   ASSERT_TRUE(request.fill(entry_of({{"cs-uri-stem", "/c"}, {"cs(x-a)", "2"}, {"cs(x_a)", "3"}}), problem));
   EXPECT_EQ(ask(request, "HTTP_X_A"), "2");
   EXPECT_STREQ(request.log()->pszTarget, "/c");
+
+  // So too among many headers, which are looked up otherwise, and again after them.
+  field_list many = {{"cs-uri-stem", "/d"}};
+  for (int i = 0; i < 40; ++i) many.push_back({"cs(x-" + std::to_string(i % 30) + ")", std::to_string(i)});
+  ASSERT_TRUE(request.fill(entry_of(many), problem));
+  EXPECT_EQ(ask(request, "HTTP_X_29"), "29");
+  EXPECT_EQ(ask(request, "HTTP_X_3"), "3");
+  field_list next = {{"cs-uri-stem", "/e"}};
+  for (int i = 0; i < 20; ++i) next.push_back({"cs(x-" + std::to_string(i) + ")", "n" + std::to_string(i)});
+  ASSERT_TRUE(request.fill(entry_of(next), problem));
+  EXPECT_EQ(ask(request, "HTTP_X_19"), "n19");
+  EXPECT_EQ(ask(request, "HTTP_X_29"), "<FALSE>");
 }
 
 TEST(get_server_variable, size_is_in_and_out) {
