@@ -14,17 +14,15 @@ constexpr std::uint64_t dword_max = 0xFFFFFFFFull;
 
 constexpr char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-constexpr bool same_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i] && ascii_upper(a[i]) != ascii_upper(b[i])) return false;
-  return true;
-}
-
-// Names asked are nearly always in upper case already: their bytes are
-// compared at once, and letter by letter only when they differ.
+// Names compare without regard to case, as IIS compares them. Names asked are
+// nearly always in upper case already: their bytes are compared at once, and
+// letter by letter only when they differ.
 constexpr bool same_name(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && (a == b || same_ignoring_case(a, b));
+  if (a.size() != b.size()) return false;
+  if (a == b) return true;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
+  return true;
 }
 
 // The fields a request is made of, found in one pass over the entry: the first
