@@ -100,8 +100,19 @@ int server_variable(lua_State* L) {
   for (int i = 2; i <= last; ++i)
     if (lua_type(L, i) != LUA_TSTRING) luaL_checkstring(L, i);
   luaL_checkstack(L, last - 1, "too many server variables");
-  for (int i = 2; i <= last; ++i) push_server_variable(L, handle.filter_context, lua_tostring(L, i));
+  first_read_buffer first;
+  for (int i = 2; i <= last; ++i) push_server_variable(L, handle.filter_context, lua_tostring(L, i), first);
   return last - 1;
+}
+
+// quillharbor_log_numbers(ctx): the five numbers of the log record in the
+// order of the methods below, for the cost of one call.
+int log_numbers(lua_State* L) {
+  const HTTP_FILTER_LOG& log = live_log_record(L);
+  for (DWORD value : {log.dwHttpStatus, log.dwWin32Status, log.dwBytesSent, log.dwBytesRecvd,
+                      log.msTimeForProcessing})
+    lua_pushnumber(L, static_cast<lua_Number>(value));
+  return 5;
 }
 
 const luaL_Reg methods[] = {
@@ -132,6 +143,9 @@ void register_enqueue_context(lua_State* L) {
     lua_pushcclosure(L, method->func, 1);
     lua_setfield(L, -2, method->name);
   }
+  lua_pushvalue(L, -1);
+  lua_pushcclosure(L, log_numbers, 1);
+  lua_setfield(L, LUA_GLOBALSINDEX, "quillharbor_log_numbers");
   luaL_register(L, "enqueue_context", functions);
   lua_pop(L, 2);
 }

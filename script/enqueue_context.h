@@ -11,8 +11,9 @@ struct state_slots;
 // Registry name of the objects' metatable.
 constexpr const char* enqueue_context_type = "quillharbor.enqueue_context";
 
-// Installs the metatable with its six methods and the global table
-// enqueue_context with `new`. Raises Lua errors: call it under protection.
+// Installs the metatable with its six methods, the global table
+// enqueue_context with `new`, and the global quillharbor_log_numbers. Raises
+// Lua errors: call it under protection.
 void register_enqueue_context(lua_State* L);
 
 // Marks `handle` as the request of L's running on_enqueue call for the scope's

@@ -1,13 +1,14 @@
 // What every script state offers the script besides the standard libraries
-// and lfs: ndebug, uuid, quillharbor_process_id and the enqueue_context type.
+// and lfs: ndebug, uuid, quillharbor_process_id, quillharbor_log_numbers and the
+// enqueue_context type.
 #pragma once
 
 #include <string>
 
 struct lua_State;
 
-// Installs the globals ndebug, uuid, quillharbor_process_id and enqueue_context and the objects'
-// metatable. Raises Lua errors: call it under protection.
+// Installs the globals ndebug, uuid, quillharbor_process_id, quillharbor_log_numbers and
+// enqueue_context and the objects' metatable. Raises Lua errors: call it under protection.
 void register_script_api(lua_State* L);
 
 // A new UUID as 32 lowercase hexadecimal digits, no hyphens. Throws

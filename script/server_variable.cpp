@@ -81,14 +81,17 @@ std::string wide_to_string(const char* bytes, std::size_t size) {
 }
 
 // The value by the reading rules: in `first` when it fits, else once more in
-// reserve(size) when the server's size is within the limit.
+// reserve(size) when the server's size is within the limit. Leaves `first`
+// zero again for the next read, once its bytes are no longer needed.
 template <class Reserve>
 value_bytes read_variable(HTTP_FILTER_CONTEXT* filter_context, const char* name, bool wide,
-                          char (&first)[server_variable_buffer_size], Reserve reserve) {
-  variable_answer answer = ask_server_variable(filter_context, name, first, sizeof first, wide);
-  if (answer.kind == variable_answer::value) return {first, answer.size};
-  if (answer.kind != variable_answer::larger || !may_read_again(answer.size)) return {first, 0};
+                          first_read_buffer& first, std::size_t& first_touched, Reserve reserve) {
+  variable_answer answer = ask_server_variable(filter_context, name, first.bytes(), first.size(), wide);
+  first_touched = answer.touched;
+  if (answer.kind == variable_answer::value) return {first.bytes(), answer.size};
+  if (answer.kind != variable_answer::larger || !may_read_again(answer.size)) return {first.bytes(), 0};
   char* more = reserve(answer.size);
+  std::memset(more, 0, answer.size);
   answer = ask_server_variable(filter_context, name, more, answer.size, wide);
   return {more, answer.kind == variable_answer::value ? answer.size : 0};
 }
@@ -110,40 +113,59 @@ bool is_wide_variable(const char* name) noexcept {
   return true;
 }
 
+first_read_buffer::first_read_buffer() noexcept { std::memset(bytes_, 0, sizeof bytes_); }
+
+void first_read_buffer::rezero(std::size_t touched) noexcept {
+  std::memset(bytes_, 0, touched < sizeof bytes_ ? touched : sizeof bytes_);
+}
+
 variable_answer ask_server_variable(HTTP_FILTER_CONTEXT* filter_context, const char* name,
                                     char* buffer, std::size_t size, bool wide) noexcept {
   if (filter_context == nullptr || filter_context->GetServerVariable == nullptr)
-    return {variable_answer::none, 0};
-  // Zeroed, so that a server that writes less than it claims leaves no
-  // uninitialised bytes in the value.
-  std::memset(buffer, 0, size);
+    return {variable_answer::none, 0, 0};
   DWORD asked = static_cast<DWORD>(size);
   // The interface takes the name as LPSTR; the server does not write to it.
-  if (filter_context->GetServerVariable(filter_context, const_cast<char*>(name), buffer, &asked))
-    return {variable_answer::value, wide ? wide_length(buffer, size) : narrow_length(buffer, size)};
-  if (asked > size && platform::last_error_is_buffer_too_small()) return {variable_answer::larger, asked};
-  return {variable_answer::none, 0};
+  if (filter_context->GetServerVariable(filter_context, const_cast<char*>(name), buffer, &asked)) {
+    const std::size_t length = wide ? wide_length(buffer, size) : narrow_length(buffer, size);
+    // Written: the value and its terminator, and as far as the server says.
+    std::size_t touched = length + (wide ? 2 : 1);
+    if (touched < asked) touched = asked;
+    return {variable_answer::value, length, touched < size ? touched : size};
+  }
+  // What a refusal wrote is unknown.
+  if (asked > size && platform::last_error_is_buffer_too_small())
+    return {variable_answer::larger, asked, size};
+  return {variable_answer::none, 0, size};
 }
 
 int push_server_variable(lua_State* L, HTTP_FILTER_CONTEXT* filter_context, const char* name) {
+  first_read_buffer first;
+  return push_server_variable(L, filter_context, name, first);
+}
+
+int push_server_variable(lua_State* L, HTTP_FILTER_CONTEXT* filter_context, const char* name,
+                         first_read_buffer& first) {
   const bool wide = is_wide_variable(name);
-  char first[server_variable_buffer_size];
   bool reserved = false;
-  const value_bytes value = read_variable(filter_context, name, wide, first, [&](std::size_t size) {
+  std::size_t touched = 0;
+  const value_bytes value = read_variable(filter_context, name, wide, first, touched, [&](std::size_t size) {
     reserved = true;
     // Lua's memory: the collector frees it even when a push below raises.
     return static_cast<char*>(lua_newuserdata(L, size));
   });
   push_value(L, value.data, value.size, wide);
   if (reserved) lua_remove(L, -2);
+  // A push that raises ends the caller's call, and its later reads with it.
+  first.rezero(touched);
   return 1;
 }
 
 std::string get_server_variable(HTTP_FILTER_CONTEXT* filter_context, const std::string& name) {
   const bool wide = is_wide_variable(name.c_str());
-  char first[server_variable_buffer_size];
+  first_read_buffer first;
+  std::size_t touched = 0;
   std::string more;
-  const value_bytes value = read_variable(filter_context, name.c_str(), wide, first, [&](std::size_t size) {
+  const value_bytes value = read_variable(filter_context, name.c_str(), wide, first, touched, [&](std::size_t size) {
     more.resize(size);
     return &more[0];
   });

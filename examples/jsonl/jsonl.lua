@@ -115,22 +115,34 @@ local function escaped(s)
 end
 
 -- Values repeat (agents, hosts, clients, the pages of a site, statuses), so
--- the text made for a value is kept and looked up the next time: up to
--- KEEP_VALUES values (strings of at most KEEP_BYTES bytes, and numbers), then
--- the memory starts afresh. on_enqueue looks in `texts` and `numbers` itself
--- and calls text or number only for a value not seen yet. Each state keeps its
--- own.
-local KEEP_VALUES, KEEP_BYTES = 4096, 256
-local texts, numbers, kept = {}, {}, 0
-local function remember(into, value, made)
-  if kept >= KEEP_VALUES then texts, numbers, kept = {}, {}, 0 end
-  if into == "number" then numbers[value] = made else texts[value] = made end
-  kept = kept + 1
+-- each field keeps the text made for a value, with the field's key before it
+-- (',"url":"/index.html"'), and on_enqueue looks it up the next time: up to
+-- KEEP_VALUES values a field (strings of at most KEEP_BYTES bytes, and
+-- numbers), then that field starts afresh, so that a field whose values
+-- seldom repeat (bytes sent) does not push out the others'. on_enqueue looks
+-- in a field's table itself and calls text_field or number_field only for a
+-- value not seen yet. Each state keeps its own.
+local KEEP_VALUES, KEEP_BYTES = 1024, 256
+local kept = {} -- a field's table -> how many values it holds
+local function field()
+  local texts = {}
+  kept[texts] = 0
+  return texts
+end
+local function remember(texts, value, made)
+  local count = kept[texts]
+  if count >= KEEP_VALUES then
+    for key in pairs(texts) do texts[key] = nil end
+    count = 0
+  end
+  texts[value] = made
+  kept[texts] = count + 1
   return made
 end
-local function text(s)
-  if #s > KEEP_BYTES then return escaped(s) end
-  return remember("text", s, escaped(s))
+local function text_field(texts, key, s)
+  local made = key .. escaped(s) .. '"'
+  if #s > KEEP_BYTES then return made end
+  return remember(texts, s, made)
 end
 
 -- A number's text as tostring makes it, for whole numbers below 10^9 (the log
@@ -156,66 +168,66 @@ local function whole_text(x)
   local middle = high % 1000
   return SMALL[(high - middle) / 1000] .. THREE[middle] .. THREE[low]
 end
-local function number(x) return remember("number", x, whole_text(x)) end
+local function number_field(texts, key, x) return remember(texts, x, key .. whole_text(x)) end
+
+local STATUS, WIN32, RECVD, MS = field(), field(), field(), field()
+local METHOD_T, URL_T, QUERY_T, CLIENT_T = field(), field(), field(), field()
+local USER_T, HOST_T, AGENT_T, REFERER_T = field(), field(), field(), field()
 
 -- Requests come many to a second: the clock's text is made once per second
 -- (each state has an os.date of its own, safe on request threads).
-local date, now, last_logged, last_date = os.date, os.time, nil, nil
-local function logged(seconds)
-  if seconds ~= last_logged then
-    last_logged, last_date = seconds, date("!%Y-%m-%dT%H:%M:%SZ", seconds)
-  end
-  return last_date
-end
-
--- The record number's text in two pieces, without a new string for each: the
--- last three digits from THREE, the rest kept while they stay the same
--- (numbers come in order).
-local above_thousands, above_text
-local function record_number(n)
-  if n < 1000 or n % 1 ~= 0 then return "", tostring(n) end
-  local above = (n - n % 1000) / 1000
-  if above ~= above_thousands then above_thousands, above_text = above, tostring(above) end
-  return above_text, THREE[n % 1000]
-end
+local date, now, last_second, logged = os.date, os.time, nil, nil
 
 -- Keys in a fixed order, so that lines compare and diff well. The request
 -- thread makes all of the line after "n": the worker is one thread for all
 -- requests, and a record of one field costs it and the filter far less to
 -- carry than one of fourteen. on_dequeue puts the record number before it.
-local new_context = enqueue_context.new
+local new_context, log_numbers = enqueue_context.new, quillharbor_log_numbers
 function on_enqueue(handle)
   local ctx = new_context(handle)
-  local t, u = texts, numbers
-  local status, win32, sent, recvd, ms =
-    ctx:http_status(), ctx:win32_status(), ctx:bytes_sent(), ctx:bytes_recvd(), ctx:process_time()
-  -- One call for all the names, one value each ("" when the request had none).
+  -- One call for the log record's five numbers, one for all the names (one
+  -- value each, "" when the request had none).
+  local status, win32, sent, recvd, ms = log_numbers(ctx)
   local method, url, query, client, user, host, agent, referer = ctx:server_variable(
     METHOD, URL, QUERY, CLIENT, USER, HOST, AGENT, REFERER)
+  -- When the filter saw the request (when replaying: the replay's time).
+  local second = now()
+  if second ~= last_second then
+    last_second, logged = second, ',"logged":"' .. date("!%Y-%m-%dT%H:%M:%SZ", second) .. '"'
+  end
   return true, {
-    after_n = ',"status":' .. (u[status] or number(status)) ..
-      ',"win32_status":' .. (u[win32] or number(win32)) ..
-      ',"bytes_sent":' .. (u[sent] or number(sent)) ..
-      ',"bytes_recvd":' .. (u[recvd] or number(recvd)) ..
-      ',"time_ms":' .. (u[ms] or number(ms)) ..
-      -- When the filter saw the request (when replaying: the replay's time).
-      ',"logged":"' .. logged(now()) ..
-      '","method":"' .. (t[method] or text(method)) ..
-      '","url":"' .. (t[url] or text(url)) ..
-      '","query":"' .. (t[query] or text(query)) ..
-      '","client":"' .. (t[client] or text(client)) ..
-      '","user":"' .. (t[user] or text(user)) ..
-      '","host":"' .. (t[host] or text(host)) ..
-      '","agent":"' .. (t[agent] or text(agent)) ..
-      '","referer":"' .. (t[referer] or text(referer)) .. '"}\n',
+    after_n = (STATUS[status] or number_field(STATUS, ',"status":', status)) ..
+      (WIN32[win32] or number_field(WIN32, ',"win32_status":', win32)) ..
+      -- Bytes sent seldom repeat (a page's size changes with its content).
+      ',"bytes_sent":' .. (SMALL[sent] or whole_text(sent)) ..
+      (RECVD[recvd] or number_field(RECVD, ',"bytes_recvd":', recvd)) ..
+      (MS[ms] or number_field(MS, ',"time_ms":', ms)) ..
+      logged ..
+      (METHOD_T[method] or text_field(METHOD_T, ',"method":"', method)) ..
+      (URL_T[url] or text_field(URL_T, ',"url":"', url)) ..
+      (QUERY_T[query] or text_field(QUERY_T, ',"query":"', query)) ..
+      (CLIENT_T[client] or text_field(CLIENT_T, ',"client":"', client)) ..
+      (USER_T[user] or text_field(USER_T, ',"user":"', user)) ..
+      (HOST_T[host] or text_field(HOST_T, ',"host":"', host)) ..
+      (AGENT_T[agent] or text_field(AGENT_T, ',"agent":"', agent)) ..
+      (REFERER_T[referer] or text_field(REFERER_T, ',"referer":"', referer)) .. '}\n',
   }
 end
 
--- The pieces go into the file's buffer as they are: joined first, the line
--- would be copied once more, into a string of its own.
+-- The record number's text before the line: '{"n":' and all but the last
+-- three digits, kept while they stay the same (numbers come in order), and
+-- the last three from THREE.
+local above_thousands, above_text
 function on_dequeue(f, n)
-  local above, digits = record_number(n)
-  out:write('{"n":', above, digits, f.after_n)
+  if n < 1000 or n % 1 ~= 0 then
+    out:write('{"n":', tostring(n), f.after_n)
+    return
+  end
+  local above = (n - n % 1000) / 1000
+  if above ~= above_thousands then above_thousands, above_text = above, '{"n":' .. tostring(above) end
+  -- The pieces go into the file's buffer as they are: joined first, the line
+  -- would be copied once more, into a string of its own.
+  out:write(above_text, THREE[n % 1000], f.after_n)
 end
 
 function on_term()

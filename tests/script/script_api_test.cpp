@@ -131,7 +131,9 @@ INSTANTIATE_TEST_SUITE_P(fields, request_reads,
                                          request_case{"return ctx:bytes_sent()", "0"},
                                          request_case{"return ctx:bytes_recvd()", "1234567"},
                                          request_case{"return ctx:process_time()", "15"},
-                                         request_case{"return type(ctx:http_status())", "number"}));
+                                         request_case{"return type(ctx:http_status())", "number"},
+                                         request_case{"return table.concat({quillharbor_log_numbers(ctx)}, '|')",
+                                                      "200|4294967295|0|1234567|15"}));
 
 INSTANTIATE_TEST_SUITE_P(
     server_variables, request_reads,
@@ -157,7 +159,10 @@ INSTANTIATE_TEST_SUITE_P(
         request_case{"return ctx:server_variable()",
                      "error: bad argument #1 to 'server_variable' (string expected, got no value)"},
         request_case{"return ctx:server_variable({})",
-                     "error: bad argument #1 to 'server_variable' (string expected, got table)"}));
+                     "error: bad argument #1 to 'server_variable' (string expected, got table)"},
+        request_case{"return quillharbor_log_numbers(io.stdout)",
+                     "error: bad argument #1 to 'quillharbor_log_numbers' "
+                     "(quillharbor.enqueue_context expected, got userdata)"}));
 
 // Several names at once: one value for each, in order; a bad name anywhere
 // fails the call with its own argument number.

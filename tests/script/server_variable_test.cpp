@@ -123,4 +123,42 @@ TEST(server_variable, wide_value_ends_at_its_first_zero_unit) {
   }
 }
 
+// Several reads through one buffer, from a server that does not always write
+// what it claims: no value carries bytes of one read before it.
+TEST(server_variable, reads_in_a_row_see_nothing_of_the_one_before) {
+  struct answer {
+    const char* name;
+    std::string written;  // the bytes the server puts in the buffer
+    DWORD claimed;        // the size it gives back
+    const char* read;
+  };
+  static const answer answers[] = {
+      {"LONG", std::string("abcdefgh\0", 9), 9, "abcdefgh"},
+      {"NO_TERMINATOR", "xy", 2, "xy"},
+      {"WRITES_NOTHING", "", 5, ""},
+      {"CLAIMS_MORE", std::string("pq\0rs", 5), 40, "pq"},
+      {"AFTER_THE_CLAIM", "u", 1, "u"},
+  };
+  struct lying_server {
+    static BOOL WINAPI answer(HTTP_FILTER_CONTEXT*, LPSTR name, LPVOID buffer, LPDWORD size) {
+      for (const auto& a : answers)
+        if (std::strcmp(name, a.name) == 0) {
+          std::memcpy(buffer, a.written.data(), a.written.size());
+          *size = a.claimed;
+          return TRUE;
+        }
+      return FALSE;
+    }
+  };
+  HTTP_FILTER_CONTEXT context{};
+  context.GetServerVariable = &lying_server::answer;
+  lua_State* L = luaL_newstate();
+  first_read_buffer first;
+  for (const auto& a : answers) {
+    push_server_variable(L, &context, a.name, first);
+    EXPECT_EQ(std::string(lua_tostring(L, -1)), a.read) << a.name;
+  }
+  lua_close(L);
+}
+
 }  // namespace
