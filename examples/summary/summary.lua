@@ -33,11 +33,13 @@ end
 
 function on_enqueue(handle)
   local ctx = enqueue_context.new(handle)
+  -- The log record's five numbers in one call; the second, win32_status, is not kept.
+  local status, _, sent, recvd, ms = quillharbor_log_numbers(ctx)
   return true, {
-    status = ctx:http_status(),
-    sent = ctx:bytes_sent(),
-    recvd = ctx:bytes_recvd(),
-    ms = ctx:process_time(),
+    status = status,
+    sent = sent,
+    recvd = recvd,
+    ms = ms,
     url = ctx:server_variable(URL_VARIABLE),
   }
 end
