@@ -121,7 +121,7 @@ end
 -- seldom repeat does not push out the others'. on_enqueue looks in a field's
 -- table itself and calls text_field or number_field only for a value not seen
 -- yet. Each state keeps its own.
-local KEEP_VALUES, KEEP_BYTES = 1024, 256
+local KEEP_VALUES, KEEP_BYTES = 512, 256
 local kept = {} -- a field's table -> how many values it holds
 local function field()
   local texts = {}
