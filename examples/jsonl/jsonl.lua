@@ -183,6 +183,10 @@ local date, now, last_second, logged = os.date, os.time, nil, nil
 -- requests, and a record of one field costs it and the filter far less to
 -- carry than one of fourteen. on_dequeue puts the record number before it.
 local new_context, log_numbers = enqueue_context.new, quillharbor_log_numbers
+-- The table returned: the filter copies it before on_enqueue's state runs
+-- anything else, so one table serves every request and none is made and
+-- collected per request.
+local record = {}
 function on_enqueue(handle)
   local ctx = new_context(handle)
   -- One call for the log record's five numbers, one for all the names (one
@@ -195,23 +199,22 @@ function on_enqueue(handle)
   if second ~= last_second then
     last_second, logged = second, ',"logged":"' .. date("!%Y-%m-%dT%H:%M:%SZ", second) .. '"'
   end
-  return true, {
-    after_n = (STATUS[status] or number_field(STATUS, ',"status":', status)) ..
-      (WIN32[win32] or number_field(WIN32, ',"win32_status":', win32)) ..
-      -- Bytes sent seldom repeat (a page's size changes with its content).
-      ',"bytes_sent":' .. (SMALL[sent] or whole_text(sent)) ..
-      (RECVD[recvd] or number_field(RECVD, ',"bytes_recvd":', recvd)) ..
-      (MS[ms] or number_field(MS, ',"time_ms":', ms)) ..
-      logged ..
-      (METHOD_T[method] or text_field(METHOD_T, ',"method":"', method)) ..
-      (URL_T[url] or text_field(URL_T, ',"url":"', url)) ..
-      (QUERY_T[query] or text_field(QUERY_T, ',"query":"', query)) ..
-      (CLIENT_T[client] or text_field(CLIENT_T, ',"client":"', client)) ..
-      (USER_T[user] or text_field(USER_T, ',"user":"', user)) ..
-      (HOST_T[host] or text_field(HOST_T, ',"host":"', host)) ..
-      (AGENT_T[agent] or text_field(AGENT_T, ',"agent":"', agent)) ..
-      (REFERER_T[referer] or text_field(REFERER_T, ',"referer":"', referer)) .. '}\n',
-  }
+  record.after_n = (STATUS[status] or number_field(STATUS, ',"status":', status)) ..
+    (WIN32[win32] or number_field(WIN32, ',"win32_status":', win32)) ..
+    -- Bytes sent seldom repeat (a page's size changes with its content).
+    ',"bytes_sent":' .. (SMALL[sent] or whole_text(sent)) ..
+    (RECVD[recvd] or number_field(RECVD, ',"bytes_recvd":', recvd)) ..
+    (MS[ms] or number_field(MS, ',"time_ms":', ms)) ..
+    logged ..
+    (METHOD_T[method] or text_field(METHOD_T, ',"method":"', method)) ..
+    (URL_T[url] or text_field(URL_T, ',"url":"', url)) ..
+    (QUERY_T[query] or text_field(QUERY_T, ',"query":"', query)) ..
+    (CLIENT_T[client] or text_field(CLIENT_T, ',"client":"', client)) ..
+    (USER_T[user] or text_field(USER_T, ',"user":"', user)) ..
+    (HOST_T[host] or text_field(HOST_T, ',"host":"', host)) ..
+    (AGENT_T[agent] or text_field(AGENT_T, ',"agent":"', agent)) ..
+    (REFERER_T[referer] or text_field(REFERER_T, ',"referer":"', referer)) .. '}\n'
+  return true, record
 end
 
 -- The record number's text before the line: '{"n":' and all but the last

@@ -180,6 +180,10 @@ local gettime = have_socket and socket.gettime
 local new_context, log_numbers = enqueue_context.new, quillharbor_log_numbers
 local METHOD, URL, QUERY, CLIENT = VARIABLES.method, VARIABLES.url, VARIABLES.query, VARIABLES.client
 local USER, HOST, AGENT, REFERER = VARIABLES.user, VARIABLES.host, VARIABLES.agent, VARIABLES.referer
+-- The table returned: the filter copies it before on_enqueue's state runs
+-- anything else, so one table serves every request and none is made and
+-- collected per request.
+local record = {}
 function on_enqueue(handle)
   local ctx = new_context(handle)
   -- One call for the log record's five numbers, one for all the names (one
@@ -187,24 +191,23 @@ function on_enqueue(handle)
   local status, win32, sent, recvd, ms = log_numbers(ctx)
   local method, url, query, client, user, host, agent, referer = ctx:server_variable(
     METHOD, URL, QUERY, CLIENT, USER, HOST, AGENT, REFERER)
-  return true, {
-    -- When the filter saw the request, with milliseconds; formatted later.
-    logged = gettime and format("%.3f", gettime()) or os.time(),
-    after_n = (STATUS[status] or number_field(STATUS, ',"status":', status)) ..
-      (WIN32[win32] or number_field(WIN32, ',"win32_status":', win32)) ..
-      -- Bytes sent seldom repeat (a page's size changes with its content).
-      ',"bytes_sent":' .. (SMALL[sent] or whole_text(sent)) ..
-      (RECVD[recvd] or number_field(RECVD, ',"bytes_recvd":', recvd)) ..
-      (MS[ms] or number_field(MS, ',"time_ms":', ms)) ..
-      (METHOD_T[method] or text_field(METHOD_T, ',"method":"', method)) ..
-      (URL_T[url] or text_field(URL_T, ',"url":"', url)) ..
-      (QUERY_T[query] or text_field(QUERY_T, ',"query":"', query)) ..
-      (CLIENT_T[client] or text_field(CLIENT_T, ',"client":"', client)) ..
-      (USER_T[user] or text_field(USER_T, ',"user":"', user)) ..
-      (HOST_T[host] or text_field(HOST_T, ',"host":"', host)) ..
-      (AGENT_T[agent] or text_field(AGENT_T, ',"agent":"', agent)) ..
-      (REFERER_T[referer] or text_field(REFERER_T, ',"referer":"', referer)) .. '}',
-  }
+  -- When the filter saw the request, with milliseconds; formatted later.
+  record.logged = gettime and format("%.3f", gettime()) or os.time()
+  record.after_n = (STATUS[status] or number_field(STATUS, ',"status":', status)) ..
+    (WIN32[win32] or number_field(WIN32, ',"win32_status":', win32)) ..
+    -- Bytes sent seldom repeat (a page's size changes with its content).
+    ',"bytes_sent":' .. (SMALL[sent] or whole_text(sent)) ..
+    (RECVD[recvd] or number_field(RECVD, ',"bytes_recvd":', recvd)) ..
+    (MS[ms] or number_field(MS, ',"time_ms":', ms)) ..
+    (METHOD_T[method] or text_field(METHOD_T, ',"method":"', method)) ..
+    (URL_T[url] or text_field(URL_T, ',"url":"', url)) ..
+    (QUERY_T[query] or text_field(QUERY_T, ',"query":"', query)) ..
+    (CLIENT_T[client] or text_field(CLIENT_T, ',"client":"', client)) ..
+    (USER_T[user] or text_field(USER_T, ',"user":"', user)) ..
+    (HOST_T[host] or text_field(HOST_T, ',"host":"', host)) ..
+    (AGENT_T[agent] or text_field(AGENT_T, ',"agent":"', agent)) ..
+    (REFERER_T[referer] or text_field(REFERER_T, ',"referer":"', referer)) .. '}'
+  return true, record
 end
 
 -- The record number's text in two pieces, without a new string for each: the
