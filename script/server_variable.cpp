@@ -81,8 +81,9 @@ std::string wide_to_string(const char* bytes, std::size_t size) {
 }
 
 // The value by the reading rules: in `first` when it fits, else once more in
-// reserve(size) when the server's size is within the limit. Leaves `first`
-// zero again for the next read, once its bytes are no longer needed.
+// reserve(size) when the server's size is within the limit. `first_touched`:
+// how far the server may have written into `first`, for the caller to zero
+// once the value is no longer needed.
 template <class Reserve>
 value_bytes read_variable(HTTP_FILTER_CONTEXT* filter_context, const char* name, bool wide,
                           first_read_buffer& first, std::size_t& first_touched, Reserve reserve) {

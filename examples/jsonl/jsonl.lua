@@ -21,7 +21,7 @@
 --
 -- Cost: on_dequeue runs on the filter's one worker thread for every request,
 -- so it only writes the record number and the line that on_enqueue made, with
--- one call; no strings are built for values that need no escape.
+-- one call; on_enqueue looks each value's text up among those it has made.
 
 -- Where the lines go. Use an absolute path: under IIS a relative one is taken
 -- from the worker process's working directory (%windir%\system32\inetsrv).
@@ -30,8 +30,8 @@
 local OUTPUT = "requests.jsonl"
 
 -- The server variables to keep, each named after its JSON key. Adding one
--- means a name here, one in on_enqueue's server_variable call and one in its
--- line.
+-- means a name here, a table of texts above on_enqueue, and one in its
+-- server_variable call and its line.
 local METHOD, URL, QUERY = "REQUEST_METHOD", "UNICODE_URL", "QUERY_STRING"
 local CLIENT, USER, HOST = "REMOTE_ADDR", "UNICODE_REMOTE_USER", "HTTP_HOST"
 local AGENT, REFERER = "HTTP_USER_AGENT", "HTTP_REFERER"
@@ -170,9 +170,9 @@ local function whole_text(x)
 end
 local function number_field(texts, key, x) return remember(texts, x, key .. whole_text(x)) end
 
-local STATUS, WIN32, RECVD, MS = field(), field(), field(), field()
-local METHOD_T, URL_T, QUERY_T, CLIENT_T = field(), field(), field(), field()
-local USER_T, HOST_T, AGENT_T, REFERER_T = field(), field(), field(), field()
+local status_texts, win32_texts, recvd_texts, ms_texts = field(), field(), field(), field()
+local method_texts, url_texts, query_texts, client_texts = field(), field(), field(), field()
+local user_texts, host_texts, agent_texts, referer_texts = field(), field(), field(), field()
 
 -- Requests come many to a second: the clock's text is made once per second
 -- (each state has an os.date of its own, safe on request threads).
@@ -199,21 +199,21 @@ function on_enqueue(handle)
   if second ~= last_second then
     last_second, logged = second, ',"logged":"' .. date("!%Y-%m-%dT%H:%M:%SZ", second) .. '"'
   end
-  record.after_n = (STATUS[status] or number_field(STATUS, ',"status":', status)) ..
-    (WIN32[win32] or number_field(WIN32, ',"win32_status":', win32)) ..
+  record.after_n = (status_texts[status] or number_field(status_texts, ',"status":', status)) ..
+    (win32_texts[win32] or number_field(win32_texts, ',"win32_status":', win32)) ..
     -- Bytes sent seldom repeat (a page's size changes with its content).
     ',"bytes_sent":' .. (SMALL[sent] or whole_text(sent)) ..
-    (RECVD[recvd] or number_field(RECVD, ',"bytes_recvd":', recvd)) ..
-    (MS[ms] or number_field(MS, ',"time_ms":', ms)) ..
+    (recvd_texts[recvd] or number_field(recvd_texts, ',"bytes_recvd":', recvd)) ..
+    (ms_texts[ms] or number_field(ms_texts, ',"time_ms":', ms)) ..
     logged ..
-    (METHOD_T[method] or text_field(METHOD_T, ',"method":"', method)) ..
-    (URL_T[url] or text_field(URL_T, ',"url":"', url)) ..
-    (QUERY_T[query] or text_field(QUERY_T, ',"query":"', query)) ..
-    (CLIENT_T[client] or text_field(CLIENT_T, ',"client":"', client)) ..
-    (USER_T[user] or text_field(USER_T, ',"user":"', user)) ..
-    (HOST_T[host] or text_field(HOST_T, ',"host":"', host)) ..
-    (AGENT_T[agent] or text_field(AGENT_T, ',"agent":"', agent)) ..
-    (REFERER_T[referer] or text_field(REFERER_T, ',"referer":"', referer)) .. '}\n'
+    (method_texts[method] or text_field(method_texts, ',"method":"', method)) ..
+    (url_texts[url] or text_field(url_texts, ',"url":"', url)) ..
+    (query_texts[query] or text_field(query_texts, ',"query":"', query)) ..
+    (client_texts[client] or text_field(client_texts, ',"client":"', client)) ..
+    (user_texts[user] or text_field(user_texts, ',"user":"', user)) ..
+    (host_texts[host] or text_field(host_texts, ',"host":"', host)) ..
+    (agent_texts[agent] or text_field(agent_texts, ',"agent":"', agent)) ..
+    (referer_texts[referer] or text_field(referer_texts, ',"referer":"', referer)) .. '}\n'
   return true, record
 end
 

@@ -55,7 +55,7 @@ package.path, package.cpath = LUA_DIR .. "?.lua;" .. package.path, LUA_DIR .. "?
 local have_socket, socket = pcall(require, "socket")
 
 -- The server variables sent, by their JSON names. Adding one means a line
--- here, one above on_enqueue and two in it.
+-- here, a name and a table of texts above on_enqueue, and two lines in it.
 local VARIABLES = {
   method = "REQUEST_METHOD", url = "UNICODE_URL", query = "QUERY_STRING",
   client = "REMOTE_ADDR", user = "UNICODE_REMOTE_USER", host = "HTTP_HOST",
@@ -169,9 +169,9 @@ local function whole_text(x)
 end
 local function number_field(texts, key, x) return remember(texts, x, key .. whole_text(x)) end
 
-local STATUS, WIN32, RECVD, MS = field(), field(), field(), field()
-local METHOD_T, URL_T, QUERY_T, CLIENT_T = field(), field(), field(), field()
-local USER_T, HOST_T, AGENT_T, REFERER_T = field(), field(), field(), field()
+local status_texts, win32_texts, recvd_texts, ms_texts = field(), field(), field(), field()
+local method_texts, url_texts, query_texts, client_texts = field(), field(), field(), field()
+local user_texts, host_texts, agent_texts, referer_texts = field(), field(), field(), field()
 
 -- The request thread makes the JSON object after its "n", the keys in a fixed
 -- order: the worker is one thread for all requests, and a record of two fields
@@ -193,20 +193,20 @@ function on_enqueue(handle)
     METHOD, URL, QUERY, CLIENT, USER, HOST, AGENT, REFERER)
   -- When the filter saw the request, with milliseconds; formatted later.
   record.logged = gettime and format("%.3f", gettime()) or os.time()
-  record.after_n = (STATUS[status] or number_field(STATUS, ',"status":', status)) ..
-    (WIN32[win32] or number_field(WIN32, ',"win32_status":', win32)) ..
+  record.after_n = (status_texts[status] or number_field(status_texts, ',"status":', status)) ..
+    (win32_texts[win32] or number_field(win32_texts, ',"win32_status":', win32)) ..
     -- Bytes sent seldom repeat (a page's size changes with its content).
     ',"bytes_sent":' .. (SMALL[sent] or whole_text(sent)) ..
-    (RECVD[recvd] or number_field(RECVD, ',"bytes_recvd":', recvd)) ..
-    (MS[ms] or number_field(MS, ',"time_ms":', ms)) ..
-    (METHOD_T[method] or text_field(METHOD_T, ',"method":"', method)) ..
-    (URL_T[url] or text_field(URL_T, ',"url":"', url)) ..
-    (QUERY_T[query] or text_field(QUERY_T, ',"query":"', query)) ..
-    (CLIENT_T[client] or text_field(CLIENT_T, ',"client":"', client)) ..
-    (USER_T[user] or text_field(USER_T, ',"user":"', user)) ..
-    (HOST_T[host] or text_field(HOST_T, ',"host":"', host)) ..
-    (AGENT_T[agent] or text_field(AGENT_T, ',"agent":"', agent)) ..
-    (REFERER_T[referer] or text_field(REFERER_T, ',"referer":"', referer)) .. '}'
+    (recvd_texts[recvd] or number_field(recvd_texts, ',"bytes_recvd":', recvd)) ..
+    (ms_texts[ms] or number_field(ms_texts, ',"time_ms":', ms)) ..
+    (method_texts[method] or text_field(method_texts, ',"method":"', method)) ..
+    (url_texts[url] or text_field(url_texts, ',"url":"', url)) ..
+    (query_texts[query] or text_field(query_texts, ',"query":"', query)) ..
+    (client_texts[client] or text_field(client_texts, ',"client":"', client)) ..
+    (user_texts[user] or text_field(user_texts, ',"user":"', user)) ..
+    (host_texts[host] or text_field(host_texts, ',"host":"', host)) ..
+    (agent_texts[agent] or text_field(agent_texts, ',"agent":"', agent)) ..
+    (referer_texts[referer] or text_field(referer_texts, ',"referer":"', referer)) .. '}'
   return true, record
 end
 
