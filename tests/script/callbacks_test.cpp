@@ -154,6 +154,23 @@ TEST(on_enqueue, passes_the_handle_as_light_userdata) {
   EXPECT_EQ(made->fields().at("n"), "1");
 }
 
+// A script may return one table for every request: each record holds what
+// the table held when its on_enqueue returned.
+TEST(on_enqueue, a_table_returned_again_leaves_earlier_records_as_they_were) {
+  opened_script s(
+      "local t, n = {}, 0\n"
+      "function on_enqueue() n = n + 1; t.n = n; return true, t end");
+  fake_server server;
+  record* first = nullptr;
+  record* second = nullptr;
+  ASSERT_TRUE(run_on_enqueue(s.state(), &server.handle, first));
+  const std::unique_ptr<record> first_made(first);
+  ASSERT_TRUE(run_on_enqueue(s.state(), &server.handle, second));
+  const std::unique_ptr<record> second_made(second);
+  EXPECT_EQ(first_made->fields().at("n"), "1");
+  EXPECT_EQ(second_made->fields().at("n"), "2");
+}
+
 // on_dequeue ----------------------------------------------------------------
 
 std::unique_ptr<record> record_of(const field_map& fields) {
